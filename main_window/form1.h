@@ -1,0 +1,58 @@
+// Form1, Brisquet's one working window. It creates its controls under their
+// design names (form1_layout.cpp), wires each control event to the handler of
+// the same name and binds its controls to the engine. The handlers are kept
+// in files of their own, grouped by what they serve; they hold no logic that
+// belongs to the engine.
+#pragma once
+
+#include "control_array.h"
+#include "periodic_timer.h"
+#include "push_button.h"
+#include "shape.h"
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Controls, under their design names; laid out in form1_layout.cpp.
+    PeriodicTimer *tmrBeat = nullptr;
+    PeriodicTimer *tmrCountDown = nullptr;
+    QGroupBox *Frame4 = nullptr; // "Metronome Visualization"
+    ControlArray<Shape> shpBeat{1, {}};
+    QLabel *lblBeat = nullptr;
+    QGroupBox *Frame3 = nullptr; // "Beats Per Bar"
+    QRadioButton *Option1 = nullptr;
+    QRadioButton *Option2 = nullptr;
+    QRadioButton *Option3 = nullptr;
+    QRadioButton *Option4 = nullptr;
+    QRadioButton *Option5 = nullptr;
+    QGroupBox *Frame2 = nullptr; // "Beats Per Minute"
+    QLineEdit *Text1 = nullptr;
+    PushButton *PushButton6 = nullptr;
+
+    // Session handlers (form1_session_handlers.cpp).
+    void PushButton6_Click();
+    void tmrBeat_Timer();
+    void tmrCountDown_Timer();
+
+    // Shut-down: cancel is never set, closing cannot be refused.
+    void Form_Unload(qint16 &cancel);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void setTabOrder();
+};

@@ -1,0 +1,23 @@
+#include "app_title.h"
+
+#include <QCoreApplication>
+
+#include <optional>
+
+namespace {
+std::optional<QString> &storedTitle()
+{
+    static std::optional<QString> title;
+    return title;
+}
+} // namespace
+
+QString applicationTitle()
+{
+    return storedTitle().value_or(QCoreApplication::applicationName());
+}
+
+void setApplicationTitle(const QString &title)
+{
+    storedTitle() = title;
+}
