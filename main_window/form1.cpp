@@ -2,7 +2,7 @@
 
 #include "met.h"
 
-#include <QCloseEvent>
+#include <QEvent>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -13,6 +13,8 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     connect(PushButton6, &PushButton::Click, this, &Form1::PushButton6_Click);
     connect(tmrBeat, &PeriodicTimer::tick, this, &Form1::tmrBeat_Timer);
     connect(tmrCountDown, &PeriodicTimer::tick, this, &Form1::tmrCountDown_Timer);
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    Text1->installEventFilter(this);
 
     Met::BindControls({Text1,
                        {Option1, Option2, Option3, Option4, Option5},
@@ -27,15 +29,9 @@ Form1::~Form1()
     Met::BindControls({});
 }
 
-void Form1::Form_Unload(qint16 &cancel)
+bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    Q_UNUSED(cancel);
-    Met::StopAndEnd();
-}
-
-void Form1::closeEvent(QCloseEvent *event)
-{
-    qint16 cancel = 0;
-    Form_Unload(cancel);
-    event->accept();
+    if (watched == Text1 && event->type() == QEvent::FocusIn)
+        Text1_GotFocus();
+    return QWidget::eventFilter(watched, event);
 }

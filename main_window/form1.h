@@ -46,11 +46,19 @@ public:
     void tmrBeat_Timer();
     void tmrCountDown_Timer();
 
-    // Shut-down: cancel is never set, closing cannot be refused.
+    // Tempo box handlers (form1_tempo_box_handlers.cpp).
+    void Text1_Change();
+    void Text1_GotFocus();
+
+    // Start-up and shut-down (form1_lifecycle_handlers.cpp). Form_Load runs
+    // once before the window is first shown; Form_Unload never sets cancel,
+    // so closing cannot be refused.
+    void Form_Load();
     void Form_Unload(qint16 &cancel);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();

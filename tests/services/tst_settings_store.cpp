@@ -1,0 +1,217 @@
+// The per-user settings store. Values are checked across processes: within
+// one process QSettings answers from its cache, which would hide a value that
+// does not survive the trip through the file.
+#include "runtime_error.h"
+#include "settings_store.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kApp = QStringLiteral("QuernwickTest");
+
+// Child process modes, so that saving and reading happen in processes of their own:
+//   child save <section> <key> <value file> [kill]
+//   child get <section> <key> <default> <out file>
+int childMain(const QStringList &args)
+{
+    if (args.value(2) == u"save") {
+        QFile in(args.value(5));
+        if (!in.open(QIODevice::ReadOnly))
+            return 3;
+        SaveSetting(kApp, args.value(3), args.value(4), QString::fromUtf8(in.readAll()));
+        if (args.value(6) == u"kill")
+            std::raise(SIGKILL);
+        return 0;
+    }
+    if (args.value(2) == u"get") {
+        QFile out(args.value(6));
+        if (!out.open(QIODevice::WriteOnly))
+            return 3;
+        out.write(GetSetting(kApp, args.value(3), args.value(4), args.value(5)).toUtf8());
+        return 0;
+    }
+    return 2;
+}
+
+} // namespace
+
+class TestSettingsStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void textComesBackUnchangedInALaterProcess_data();
+    void textComesBackUnchangedInALaterProcess();
+    void missingEntryGivesTheDefault();
+    void writeIsKeptWhenTheProcessIsKilledRightAfter();
+    void unreadableFileIsMovedAsideBeforeTheFirstWrite_data();
+    void unreadableFileIsMovedAsideBeforeTheFirstWrite();
+    void unwritableStoreRaisesAnAccessError();
+
+private:
+    QProcess::ExitStatus runChild(const QStringList &args);
+    void saveInChild(const QString &section, const QString &key, const QString &value,
+                     bool killAfter = false);
+    QString getInChild(const QString &section, const QString &key, const QString &defaultValue);
+
+    QTemporaryDir m_scratch;
+    int m_files = 0;
+};
+
+QProcess::ExitStatus TestSettingsStore::runChild(const QStringList &args)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("child")} + args);
+    if (!child.waitForFinished(30000))
+        qFatal("settings child process did not finish");
+    if (child.exitStatus() == QProcess::NormalExit && child.exitCode() != 0)
+        qFatal("settings child process failed with %d", child.exitCode());
+    return child.exitStatus();
+}
+
+void TestSettingsStore::saveInChild(const QString &section, const QString &key,
+                                    const QString &value, bool killAfter)
+{
+    const QString valueFile = m_scratch.filePath(QString::number(++m_files));
+    QFile file(valueFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(value.toUtf8());
+    file.close();
+    QStringList args{QStringLiteral("save"), section, key, valueFile};
+    if (killAfter)
+        args.append(QStringLiteral("kill"));
+    const QProcess::ExitStatus status = runChild(args);
+    QCOMPARE(status, killAfter ? QProcess::CrashExit : QProcess::NormalExit);
+}
+
+QString TestSettingsStore::getInChild(const QString &section, const QString &key,
+                                      const QString &defaultValue)
+{
+    const QString outFile = m_scratch.filePath(QString::number(++m_files));
+    runChild({QStringLiteral("get"), section, key, defaultValue, outFile});
+    QFile file(outFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("<no answer>");
+    return QString::fromUtf8(file.readAll());
+}
+
+void TestSettingsStore::textComesBackUnchangedInALaterProcess_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("digits") << "120";
+    QTest::newRow("empty text, not the default") << "";
+    QTest::newRow("comma") << "1,20";
+    QTest::newRow("comma and blank, list-like") << "a, b, c";
+    QTest::newRow("leading @") << "@120";
+    QTest::newRow("Qt's own variant syntax") << "@Variant(\\0\\0\\0\\x7f)";
+    QTest::newRow("quotes") << "\"120\" 'x'";
+    QTest::newRow("backslashes") << "C:\\tempo\\\\x";
+    QTest::newRow("newlines and tabs") << "1\n2\r\n0\t!";
+    QTest::newRow("leading and trailing blanks") << "  120  ";
+    QTest::newRow("ini syntax") << "[General]\nText1=9\n;comment\n#x";
+    QTest::newRow("looks like a boolean") << "true";
+    QTest::newRow("non-ASCII") << QString::fromUtf8("tempo ♩=120 — Größe 速度 🥁");
+    QTest::newRow("100,000-character paste") << QString(100000, u'7');
+}
+
+void TestSettingsStore::textComesBackUnchangedInALaterProcess()
+{
+    QFETCH(QString, value);
+    const QString section = QStringLiteral("roundtrip-%1").arg(QTest::currentDataTag()).replace(u' ', u'_');
+    saveInChild(section, QStringLiteral("Text1"), value);
+    QCOMPARE(getInChild(section, QStringLiteral("Text1"), QStringLiteral("DEFAULT")), value);
+}
+
+void TestSettingsStore::missingEntryGivesTheDefault()
+{
+    QCOMPARE(getInChild(QStringLiteral("never-written"), QStringLiteral("Text1"),
+                        QStringLiteral("120")),
+             QStringLiteral("120"));
+    saveInChild(QStringLiteral("other-key"), QStringLiteral("Other"), QStringLiteral("x"));
+    QCOMPARE(getInChild(QStringLiteral("other-key"), QStringLiteral("Text1"), QStringLiteral("120")),
+             QStringLiteral("120"));
+}
+
+void TestSettingsStore::writeIsKeptWhenTheProcessIsKilledRightAfter()
+{
+    saveInChild(QStringLiteral("killed"), QStringLiteral("Text1"), QStringLiteral("90"));
+    saveInChild(QStringLiteral("killed"), QStringLiteral("Text1"), QStringLiteral("140"), true);
+    QCOMPARE(getInChild(QStringLiteral("killed"), QStringLiteral("Text1"), QStringLiteral("120")),
+             QStringLiteral("140"));
+}
+
+void TestSettingsStore::unreadableFileIsMovedAsideBeforeTheFirstWrite_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("malformed section header")
+        << QByteArray("[General]\nText1=96\n[Other\nKeep=this line\n");
+    QTest::newRow("NUL byte") << QByteArray("[General]\nText1=96\0\nKeep=1\n", 25);
+}
+
+void TestSettingsStore::unreadableFileIsMovedAsideBeforeTheFirstWrite()
+{
+    QFETCH(QByteArray, content);
+    const QString section = QStringLiteral("damaged-%1").arg(content.size());
+    const QString fileName = settingsLocation(kApp, section);
+    QVERIFY(QDir().mkpath(QFileInfo(fileName).path()));
+    QFile damaged(fileName);
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write(content);
+    damaged.close();
+
+    saveInChild(section, QStringLiteral("Text1"), QStringLiteral("100"));
+
+    const QStringList aside = QDir(QFileInfo(fileName).path())
+                                  .entryList({QFileInfo(fileName).fileName() + ".unreadable-*"});
+    QCOMPARE(aside.size(), 1);
+    QFile kept(QFileInfo(fileName).path() + u'/' + aside.first());
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), content);
+    QCOMPARE(getInChild(section, QStringLiteral("Text1"), QStringLiteral("120")),
+             QStringLiteral("100"));
+}
+
+void TestSettingsStore::unwritableStoreRaisesAnAccessError()
+{
+    // A file where the application's folder should be: no user, root
+    // included, can create the settings file under it.
+    const QString blockedApp = QStringLiteral("QuernwickBlocked");
+    const QString folder = QFileInfo(settingsLocation(blockedApp, QStringLiteral("Brisquet"))).path();
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    try {
+        SaveSetting(blockedApp, QStringLiteral("Brisquet"), QStringLiteral("Text1"),
+                    QStringLiteral("120"));
+        QFAIL("a write to an unwritable store was reported as done");
+    } catch (const RuntimeError &failure) {
+        QCOMPARE(failure.number(), 75);
+    }
+    QCOMPARE(GetSetting(blockedApp, QStringLiteral("Brisquet"), QStringLiteral("Text1"),
+                        QStringLiteral("120")),
+             QStringLiteral("120"));
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.value(1) == u"child")
+        return childMain(args);
+    // A store of this run's own; the child processes inherit it.
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+    TestSettingsStore test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_settings_store.moc"
