@@ -1,0 +1,254 @@
+// Sound output: decoding WAVE images, one sound at a time through the
+// player's render function, and the real device path on SDL's "disk" driver.
+#include "sound_output.h"
+#include "wave_builder.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+const OutputFormat kStereo44k{44100, 2};
+
+QByteArray constantWave(int frames, qint16 value, int channels = 2, quint32 rate = 44100)
+{
+    return riffWave({fmtChunk(1, static_cast<quint16>(channels), rate, 16),
+                     {"data", pcm16(frames, channels, value)}});
+}
+
+std::vector<float> rendered(WavePlayer &player, int frames)
+{
+    std::vector<float> out(static_cast<size_t>(frames * player.format().channels), 99.0f);
+    player.render(out.data(), frames);
+    return out;
+}
+
+QString diskAudioFile()
+{
+    return QString::fromLocal8Bit(qgetenv("SDL_DISKAUDIOFILE"));
+}
+
+} // namespace
+
+class TestSoundOutput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decodesPlayableLayouts_data();
+    void decodesPlayableLayouts();
+    void unplayableImagesDecodeToNothing_data();
+    void unplayableImagesDecodeToNothing();
+    void soundPlaysOnceThenSilence();
+    void newRequestReplacesTheSoundInProgress();
+    void unplayableRequestSilencesTheSoundInProgress();
+    void eachDistinctImageIsDecodedOnce();
+    void playingSoundSurvivesManyNewImages();
+    void deviceRendersTheImage();
+    void missingDeviceStaysSilentWithoutRetrying();
+};
+
+void TestSoundOutput::decodesPlayableLayouts_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<int>("outputFrames");
+    QTest::addColumn<float>("level"); // every sample away from the edges
+
+    const QByteArray pcm = pcm16(441, 2, 16384);
+    const WaveChunk fmt = fmtChunk(1, 2, 44100, 16);
+    const WaveChunk smpl{"smpl", QByteArray(60, '\1')};
+    const WaveChunk cue{"cue ", QByteArray(28, '\2')};
+    const WaveChunk adtl{"LIST", "adtl" + QByteArray(86, '\3')};
+    const WaveChunk info{"LIST", "INFOINAM" + le32(12) + "closedhat04" + QByteArray(1, '\0')};
+
+    QTest::newRow("16-bit stereo") << riffWave({fmt, {"data", pcm}}) << 441 << 0.5f;
+    QTest::newRow("smpl before data, cue and LIST after")
+        << riffWave({fmt, smpl, {"data", pcm}, cue, adtl}) << 441 << 0.5f;
+    QTest::newRow("INFO list and smpl after data")
+        << riffWave({fmt, {"data", pcm}, info, smpl}) << 441 << 0.5f;
+    QTest::newRow("two bytes after the RIFF form")
+        << riffWave({fmt, {"data", pcm}}, QByteArray(2, '\x7f')) << 441 << 0.5f;
+    QTest::newRow("16-bit mono, 22050 Hz, resampled")
+        << riffWave({fmtChunk(1, 1, 22050, 16), {"data", pcm16(441, 1, -16384)}}) << 882 << -0.5f;
+    // 8-bit samples are unsigned: 192 is half way up.
+    QTest::newRow("8-bit mono, 11025 Hz, odd length with pad byte")
+        << riffWave({fmtChunk(1, 1, 11025, 8), {"data", QByteArray(1001, char(192))}}) << 4004
+        << 0.5f;
+}
+
+void TestSoundOutput::decodesPlayableLayouts()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(int, outputFrames);
+    QFETCH(float, level);
+    const auto samples = decodeWaveImage(image, kStereo44k);
+    QVERIFY(samples.has_value());
+    const int frames = static_cast<int>(samples->size() / 2);
+    // The resampler may add or drop a few frames at the edges.
+    QVERIFY2(std::abs(frames - outputFrames) <= outputFrames / 100 + 4,
+             qPrintable(QStringLiteral("%1 frames").arg(frames)));
+    for (size_t i = samples->size() / 4; i < samples->size() * 3 / 4; ++i)
+        QVERIFY2(std::abs((*samples)[i] - level) < 0.01f, qPrintable(QString::number((*samples)[i])));
+}
+
+void TestSoundOutput::unplayableImagesDecodeToNothing_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    const QByteArray good = constantWave(100, 1000);
+    QByteArray noise(4096, '\0');
+    QRandomGenerator generator(7);
+    for (char &c : noise)
+        c = static_cast<char>(generator.bounded(256));
+    QByteArray hugeData = good;
+    hugeData.replace(good.indexOf("data") + 4, 4, le32(0x7ffffff0));
+
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("RIFF alone") << QByteArray("RIFF");
+    QTest::newRow("random bytes") << noise;
+    QTest::newRow("header cut short") << good.left(30);
+    QTest::newRow("not WAVE") << QByteArray(good).replace("WAVE", "AVI ");
+    QTest::newRow("MPEG encoding")
+        << riffWave({fmtChunk(0x0050, 2, 44100, 16), {"data", QByteArray(400, '\1')}});
+    QTest::newRow("no data chunk") << riffWave({fmtChunk(1, 2, 44100, 16)});
+    QTest::newRow("zero channels")
+        << riffWave({fmtChunk(1, 0, 44100, 16), {"data", QByteArray(400, '\1')}});
+    QTest::newRow("data claims 2 GiB") << hugeData;
+}
+
+void TestSoundOutput::unplayableImagesDecodeToNothing()
+{
+    QFETCH(QByteArray, image);
+    QVERIFY(!decodeWaveImage(image, kStereo44k).has_value());
+}
+
+void TestSoundOutput::soundPlaysOnceThenSilence()
+{
+    WavePlayer player(kStereo44k);
+    player.start(player.prepare(constantWave(100, 16384)));
+    const std::vector<float> out = rendered(player, 256);
+    for (size_t i = 0; i < out.size(); ++i)
+        QCOMPARE(out[i], i < 200 ? 0.5f : 0.0f);
+    for (float sample : rendered(player, 64))
+        QCOMPARE(sample, 0.0f);
+}
+
+void TestSoundOutput::newRequestReplacesTheSoundInProgress()
+{
+    WavePlayer player(kStereo44k);
+    const QByteArray first = constantWave(1000, 8192);   // 0.25
+    const QByteArray second = constantWave(1000, -16384); // -0.5
+    player.start(player.prepare(first));
+    QCOMPARE(rendered(player, 300).front(), 0.25f);
+    player.start(player.prepare(second));
+    std::vector<float> out = rendered(player, 1200);
+    QCOMPARE(out[0], -0.5f);
+    QCOMPARE(out[1999], -0.5f); // all 1000 frames of the second sound
+    QCOMPARE(out[2000], 0.0f);  // and nothing of the first after it
+
+    player.start(player.prepare(second)); // the same image again starts over
+    QCOMPARE(rendered(player, 1000).back(), -0.5f);
+}
+
+void TestSoundOutput::unplayableRequestSilencesTheSoundInProgress()
+{
+    WavePlayer player(kStereo44k);
+    player.start(player.prepare(constantWave(1000, 8192)));
+    rendered(player, 10);
+    player.start(player.prepare(QByteArray("not a sound")));
+    for (float sample : rendered(player, 100))
+        QCOMPARE(sample, 0.0f);
+}
+
+void TestSoundOutput::eachDistinctImageIsDecodedOnce()
+{
+    WavePlayer player(kStereo44k);
+    const QByteArray image = constantWave(100, 100);
+    const QByteArray sharedCopy = image; // what the engine hands over each beat
+    const WavePlayer::Sound *first = player.prepare(image);
+    QCOMPARE(player.prepare(sharedCopy), first);
+    QCOMPARE(&*first->samples, &*player.prepare(image)->samples);
+    const QByteArray equalButSeparate(image.constData(), image.size());
+    QVERIFY(player.prepare(equalButSeparate) != first);
+}
+
+void TestSoundOutput::playingSoundSurvivesManyNewImages()
+{
+    WavePlayer player(kStereo44k);
+    player.start(player.prepare(constantWave(5000, 16384)));
+    QList<QByteArray> others;
+    for (int i = 0; i < 40; ++i) {
+        others.append(constantWave(10, static_cast<qint16>(i)));
+        player.prepare(others.last());
+    }
+    // Under AddressSanitizer this would report a freed sound being read.
+    for (float sample : rendered(player, 5000))
+        QCOMPARE(sample, 0.5f);
+}
+
+void TestSoundOutput::deviceRendersTheImage()
+{
+    QCOMPARE(soundOutputState(), SoundOutputState::NotOpened);
+    playWaveImage(QByteArray()); // nothing to play opens nothing
+    QCOMPARE(soundOutputState(), SoundOutputState::NotOpened);
+
+    playWaveImage(constantWave(4410, 16384)); // 100 ms at half scale
+    QCOMPARE(soundOutputState(), SoundOutputState::Open);
+
+    // The disk driver writes what the device plays, as 32-bit floats.
+    QFile written(diskAudioFile());
+    int longestRun = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            if (!written.isOpen() && !written.open(QIODevice::ReadOnly))
+                return false;
+            written.seek(0);
+            const QByteArray bytes = written.readAll();
+            const auto *samples = reinterpret_cast<const float *>(bytes.constData());
+            int run = 0;
+            for (qsizetype i = 0; i < bytes.size() / 4; ++i) {
+                run = samples[i] == 0.5f ? run + 1 : 0;
+                longestRun = std::max(longestRun, run);
+            }
+            return longestRun >= 2 * 4410;
+        }(),
+        5000);
+    QCOMPARE(longestRun, 2 * 4410);
+}
+
+void TestSoundOutput::missingDeviceStaysSilentWithoutRetrying()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("no-such-driver"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("child-no-device")});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("silent"));
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (QCoreApplication::arguments().value(1) == u"child-no-device") {
+        playWaveImage(constantWave(100, 1000));
+        const bool unavailable = soundOutputState() == SoundOutputState::Unavailable;
+        playWaveImage(constantWave(100, 1000));
+        const bool stillUnavailable = soundOutputState() == SoundOutputState::Unavailable;
+        std::puts(unavailable && stillUnavailable ? "silent" : "tried again");
+        return 0;
+    }
+    QTemporaryDir scratch;
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", scratch.filePath(QStringLiteral("device.raw")).toLocal8Bit());
+    TestSoundOutput test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sound_output.moc"
