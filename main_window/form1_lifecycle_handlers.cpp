@@ -5,6 +5,7 @@
 
 #include "error_report.h"
 #include "met.h"
+#include "resource_data.h"
 #include "settings_store.h"
 #include "tempo_setting.h"
 
@@ -12,6 +13,8 @@
 #include <QLineEdit>
 
 namespace {
+const QString kSoundResourceType = QStringLiteral("CUSTOM");
+
 const QString &loadLocation()
 {
     static const QString location = QStringLiteral("in Brisquet2021/08/31.Form1.Form_Load ");
@@ -26,6 +29,12 @@ void Form1::Form_Load()
     runLine(at, 130, [&] {
         Text1->setText(GetSetting(kSettingsAppName, kSettingsSection, kTempoKey, kDefaultTempoText));
     });
+    // The click sounds, each on its own: a failed load leaves that image empty
+    // (it then plays nothing) and the next load still runs. Sound 101 is never used.
+    Met::MetronomeSession &session = Met::Session;
+    runLine(at, 130, [&] { session.BeatSound = LoadResData(102, kSoundResourceType); });
+    runLine(at, 130, [&] { session.AccentSound = LoadResData(103, kSoundResourceType); });
+    runLine(at, 130, [&] { session.EndSound = LoadResData(104, kSoundResourceType); });
 }
 
 void Form1::Form_Unload(qint16 &cancel)

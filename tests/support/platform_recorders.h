@@ -1,6 +1,6 @@
 // Recorders for the platform seams: while one lives, message boxes are
 // answered at once, process endings and sound requests are only recorded.
-// Each restores the real behaviour when it goes out of scope.
+// Each restores what was installed before when it goes out of scope.
 #pragma once
 
 #include "message_box.h"
@@ -9,29 +9,32 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 #include <functional>
+
+// Installs a replacement through a platform setter and puts the previous one back.
+template <typename Handler, Handler (*install)(Handler)>
+class SeamGuard
+{
+public:
+    explicit SeamGuard(Handler replacement) : m_previous(install(std::move(replacement))) {}
+    ~SeamGuard() { install(m_previous); }
+    SeamGuard(const SeamGuard &) = delete;
+    SeamGuard &operator=(const SeamGuard &) = delete;
+
+private:
+    Handler m_previous;
+};
 
 class MessageBoxRecorder
 {
 public:
-    MessageBoxRecorder()
-        : m_previous(setMessageBoxHandler([this](const MessageBoxRequest &r) {
-              requests.append(r);
-              if (onShow)
-                  onShow(r);
-          }))
-    {
-    }
-    ~MessageBoxRecorder() { setMessageBoxHandler(m_previous); }
-    MessageBoxRecorder(const MessageBoxRecorder &) = delete;
-    MessageBoxRecorder &operator=(const MessageBoxRecorder &) = delete;
-
     QStringList prompts() const
     {
         QStringList out;
-        for (const auto &r : requests)
-            out.append(r.prompt);
+        for (const auto &request : requests)
+            out.append(request.prompt);
         return out;
     }
 
@@ -39,49 +42,37 @@ public:
     std::function<void(const MessageBoxRequest &)> onShow; // runs while the "box" is open
 
 private:
-    MessageBoxHandler m_previous;
+    SeamGuard<MessageBoxHandler, &setMessageBoxHandler> m_guard{[this](const MessageBoxRequest &r) {
+        requests.append(r);
+        if (onShow)
+            onShow(r);
+    }};
 };
 
 class SoundRecorder
 {
 public:
-    SoundRecorder()
-        : m_previous(setSoundPlayHandler([this](const QByteArray &image) {
-              images.append(image);
-              if (onPlay)
-                  onPlay(image);
-          }))
-    {
-    }
-    ~SoundRecorder() { setSoundPlayHandler(m_previous); }
-    SoundRecorder(const SoundRecorder &) = delete;
-    SoundRecorder &operator=(const SoundRecorder &) = delete;
-
     QList<QByteArray> images;
     std::function<void(const QByteArray &)> onPlay;
 
 private:
-    SoundPlayHandler m_previous;
+    SeamGuard<SoundPlayHandler, &setSoundPlayHandler> m_guard{[this](const QByteArray &image) {
+        images.append(image);
+        if (onPlay)
+            onPlay(image);
+    }};
 };
 
 class EndProcessRecorder
 {
 public:
-    EndProcessRecorder()
-        : m_previous(setEndProcessHandler([this] {
-              ++endings;
-              if (onEnd)
-                  onEnd();
-          }))
-    {
-    }
-    ~EndProcessRecorder() { setEndProcessHandler(m_previous); }
-    EndProcessRecorder(const EndProcessRecorder &) = delete;
-    EndProcessRecorder &operator=(const EndProcessRecorder &) = delete;
-
     int endings = 0;
     std::function<void()> onEnd;
 
 private:
-    EndProcessHandler m_previous;
+    SeamGuard<EndProcessHandler, &setEndProcessHandler> m_guard{[this] {
+        ++endings;
+        if (onEnd)
+            onEnd();
+    }};
 };

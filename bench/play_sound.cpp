@@ -1,0 +1,42 @@
+// How long one playWaveImage() call keeps the UI thread: the first call (it
+// opens the device) and 10,000 calls after it, alternating accent and click
+// as the beat step does. Uses whatever SDL_AUDIODRIVER names (run.sh: dummy).
+#include "resource_data.h"
+#include "sound_output.h"
+#include "stats.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <thread>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray click = LoadResData(102, QStringLiteral("CUSTOM"));
+    const QByteArray accent = LoadResData(103, QStringLiteral("CUSTOM"));
+    using Clock = std::chrono::steady_clock;
+    const auto us = [](Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); };
+
+    auto start = Clock::now();
+    playWaveImage(accent);
+    std::printf("first call (opens the device, decodes): %.1f us, device %s\n",
+                us(Clock::now() - start),
+                soundOutputState() == SoundOutputState::Open ? "open" : "unavailable");
+    start = Clock::now();
+    playWaveImage(click);
+    std::printf("first call with the click (decodes): %.1f us\n", us(Clock::now() - start));
+
+    std::vector<double> calls;
+    calls.reserve(10000);
+    for (int i = 0; i < 10000; ++i) {
+        const QByteArray &image = i % 4 == 0 ? accent : click;
+        start = Clock::now();
+        playWaveImage(image);
+        calls.push_back(us(Clock::now() - start));
+        if (i % 100 == 0) // let the audio thread run between bursts, as beats would
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    printSummary("playWaveImage", "us", calls);
+    return 0;
+}
