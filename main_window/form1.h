@@ -6,13 +6,13 @@
 #pragma once
 
 #include "control_array.h"
+#include "frame.h"
 #include "periodic_timer.h"
 #include "push_button.h"
 #include "shape.h"
 
 #include <QWidget>
 
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
@@ -28,16 +28,16 @@ public:
     // Controls, under their design names; laid out in form1_layout.cpp.
     PeriodicTimer *tmrBeat = nullptr;
     PeriodicTimer *tmrCountDown = nullptr;
-    QGroupBox *Frame4 = nullptr; // "Metronome Visualization"
+    Frame *Frame4 = nullptr; // "Metronome Visualization"
     ControlArray<Shape> shpBeat{1, {}};
     QLabel *lblBeat = nullptr;
-    QGroupBox *Frame3 = nullptr; // "Beats Per Bar"
+    Frame *Frame3 = nullptr; // "Beats Per Bar"
     QRadioButton *Option1 = nullptr;
     QRadioButton *Option2 = nullptr;
     QRadioButton *Option3 = nullptr;
     QRadioButton *Option4 = nullptr;
     QRadioButton *Option5 = nullptr;
-    QGroupBox *Frame2 = nullptr; // "Beats Per Minute"
+    Frame *Frame2 = nullptr; // "Beats Per Minute"
     QLineEdit *Text1 = nullptr;
     PushButton *PushButton6 = nullptr;
 

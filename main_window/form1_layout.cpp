@@ -3,9 +3,9 @@
 // converted by twipsRect(); a control's position is relative to its container.
 #include "form1.h"
 
+#include "frame.h"
 #include "twips.h"
 
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -25,11 +25,10 @@ void paintBackground(QWidget *widget, const QColor &color)
     widget->setAutoFillBackground(true);
 }
 
-QGroupBox *frame(const QString &caption, QWidget *parent, QRect geometry)
+Frame *frame(const QString &caption, QWidget *parent, QRect geometry)
 {
-    auto *box = new QGroupBox(caption, parent);
+    auto *box = new Frame(caption, parent);
     box->setGeometry(geometry);
-    box->setFocusPolicy(Qt::NoFocus);
     paintBackground(box, kWhite);
     return box;
 }

@@ -65,8 +65,6 @@ private slots:
     void negativeTempoIsRefusedByTheBeatTimer();
     void overflowingTempoStopsTheStartAfterTheCountDownReset();
     void stopClearsTheDisplayAndKeepsTheCounters();
-    void stopAndEndStopsATickingSessionBeforeEnding();
-    void stopAndEndWhileIdleOnlyEnds();
 };
 
 void TestMet::init()
@@ -212,31 +210,7 @@ void TestMet::stopClearsTheDisplayAndKeepsTheCounters()
     QCOMPARE(Met::Session.MinutesLeft, 10);
 }
 
-void TestMet::stopAndEndStopsATickingSessionBeforeEnding()
-{
-    EngineControls controls;
-    controls.text1.setText(QStringLiteral("120"));
-    Met::StartTicking();
-    EndProcessRecorder ending;
-    bool timersStoppedAtEnd = false;
-    ending.onEnd = [&] {
-        timersStoppedAtEnd = !controls.tmrBeat.isEnabled() && !controls.tmrCountDown.isEnabled();
-    };
-    Met::StopAndEnd();
-    QCOMPARE(ending.endings, 1);
-    QVERIFY(timersStoppedAtEnd);
-}
 
-void TestMet::stopAndEndWhileIdleOnlyEnds()
-{
-    EngineControls controls;
-    EndProcessRecorder ending;
-    Met::StopAndEnd();
-    QCOMPARE(ending.endings, 1);
-    // Idle at program start: the design state is left alone.
-    QVERIFY(controls.tmrBeat.isEnabled());
-    QVERIFY(controls.tmrCountDown.isEnabled());
-}
 
 QTEST_MAIN(TestMet)
 #include "tst_met.moc"

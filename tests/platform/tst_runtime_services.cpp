@@ -17,7 +17,6 @@ class TestRuntimeServices : public QObject
 private slots:
     void controlArrayRefusesIndexOutsideBounds_data();
     void controlArrayRefusesIndexOutsideBounds();
-    void propertyByNameReadsBackWhatWasWritten();
     void unknownPropertyNameIsRefusedWithoutCreatingIt();
     void twipsToPixels_data();
     void twipsToPixels();
@@ -55,12 +54,6 @@ void TestRuntimeServices::controlArrayRefusesIndexOutsideBounds()
     }
 }
 
-void TestRuntimeServices::propertyByNameReadsBackWhatWasWritten()
-{
-    QLabel label;
-    setPropertyByName(label, "text", QStringLiteral(" Stop Ticking "));
-    QCOMPARE(propertyByName(label, "text").toString(), QStringLiteral(" Stop Ticking "));
-}
 
 void TestRuntimeServices::unknownPropertyNameIsRefusedWithoutCreatingIt()
 {
