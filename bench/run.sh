@@ -9,6 +9,8 @@ export QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
 export XDG_CONFIG_HOME="$(mktemp -d)" # never the user's own tempo
 seconds=${BENCH_SECONDS:-60}
 
+echo "== start-up, five runs"
+for _ in 1 2 3 4 5; do ./build-bench/bench/bench_startup; done
 echo "== playWaveImage on the UI thread"
 ./build-bench/bench/bench_play_sound
 echo "== ticking at 120 bpm for ${seconds} s"
