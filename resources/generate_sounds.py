@@ -101,11 +101,14 @@ def woodblock(frames, rate, pitch, decay):
 
 def hihat(frames, rate, seed):
     state = seed
-    out, previous = [], 0.0
+    out, previous, smoothed = [], 0.0, 0.0
     for i in range(frames):
         state = (1103515245 * state + 12345) & 0x7FFFFFFF
         noise = state / 0x3FFFFFFF - 1.0
-        bright = noise - previous  # first difference: a high-pass tilt
+        # A first difference tilts the noise up (high-pass); a gentle one-pole
+        # low-pass then takes the hiss off the very top, as a real hat's would be.
+        smoothed += 0.55 * ((noise - previous) - smoothed)
+        bright = smoothed
         previous = noise
         t = i / rate
         ring = math.sin(2 * math.pi * 6200 * t) * 0.35  # metallic edge
