@@ -2,6 +2,7 @@
 
 #include "replaceable.h"
 
+#define SDL_MAIN_HANDLED // Brisquet has its own main(); SDL only plays sound
 #include <SDL.h>
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 #include "wave_image.h"
 
+#define SDL_MAIN_HANDLED // Brisquet has its own main(); SDL only plays sound
 #include <SDL.h>
 
 #include <cstring>
