@@ -62,5 +62,5 @@ protected:
 
 private:
     void createControls();
-    void setTabOrder();
+    void setDesignTabOrder();
 };

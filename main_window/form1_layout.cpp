@@ -3,7 +3,6 @@
 // converted by twipsRect(); a control's position is relative to its container.
 #include "form1.h"
 
-#include "frame.h"
 #include "twips.h"
 
 #include <QLabel>
@@ -102,11 +101,11 @@ void Form1::createControls()
     buttonPalette.setColor(QPalette::Button, kWhite);
     PushButton6->setPalette(buttonPalette);
 
-    setTabOrder();
+    setDesignTabOrder();
     Text1->setFocus();
 }
 
-void Form1::setTabOrder()
+void Form1::setDesignTabOrder()
 {
     QWidget::setTabOrder(Text1, PushButton6);
     QWidget::setTabOrder(PushButton6, Option1);
