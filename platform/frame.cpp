@@ -1,5 +1,7 @@
 #include "frame.h"
 
+#include "ole_color.h"
+
 #include <QPainter>
 
 namespace {
@@ -11,6 +13,12 @@ Frame::Frame(const QString &caption, QWidget *parent) : QGroupBox(caption, paren
 {
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
+}
+
+void Frame::setBackColor(quint32 color)
+{
+    m_backColor = color;
+    paintBackColor(*this, color);
 }
 
 void Frame::paintEvent(QPaintEvent *)

@@ -1,5 +1,6 @@
 // The seam behind the platform functions that block, leave the process or
-// make a sound: showing a modal box, ending the process, playing a sound.
+// make a sound or depend on chance: showing a modal box, ending the process,
+// playing a sound, opening a web page, drawing a random number.
 // A test installs a replacement to observe the call and go on; with none
 // installed the real platform behaviour runs.
 #pragma once
@@ -25,6 +26,9 @@ public:
         m_handler(std::forward<Args>(args)...);
         return true;
     }
+
+    // The installed replacement (empty when none is), for seams that return a value.
+    const Handler &replacement() const { return m_handler; }
 
 private:
     Handler m_handler;
