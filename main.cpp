@@ -1,6 +1,9 @@
 // Brisquet: a desktop metronome. Starts the Qt application, creates the main
-// window and runs the event loop until the window closes the process.
+// window, runs its load handler and shows it centred, then runs the event loop
+// until closing the window ends the process.
 #include "form1.h"
+#include "product_info.h"
+#include "termination_request.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -11,10 +14,13 @@ int main(int argc, char *argv[])
     int qtArgc = 1;
     char *qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     QApplication app(qtArgc, qtArgv);
-    QApplication::setApplicationName(QStringLiteral("Brisquet"));
+    QApplication::setOrganizationName(kCompanyName);
+    QApplication::setApplicationName(kProductName);
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
 
     Form1 form;
+    // Logging off, a shutdown or a kill request closes the window as the user would.
+    onTerminationRequest([&form] { form.close(); });
     form.Form_Load();
     const QRect screen = form.screen()->availableGeometry();
     form.move(screen.center() - form.rect().center());

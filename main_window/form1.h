@@ -7,19 +7,22 @@
 
 #include "control_array.h"
 #include "frame.h"
+#include "label.h"
+#include "option_button.h"
 #include "periodic_timer.h"
+#include "picture.h"
 #include "push_button.h"
 #include "shape.h"
+#include "skin_framework.h"
 
 #include <QWidget>
 
-class QLabel;
 class QLineEdit;
-class QRadioButton;
 
 class Form1 : public QWidget
 {
     Q_OBJECT
+    Q_PROPERTY(quint32 BackColor READ BackColor WRITE setBackColor)
 
 public:
     explicit Form1(QWidget *parent = nullptr);
@@ -30,16 +33,25 @@ public:
     PeriodicTimer *tmrCountDown = nullptr;
     Frame *Frame4 = nullptr; // "Metronome Visualization"
     ControlArray<Shape> shpBeat{1, {}};
-    QLabel *lblBeat = nullptr;
+    Label *lblBeat = nullptr;
     Frame *Frame3 = nullptr; // "Beats Per Bar"
-    QRadioButton *Option1 = nullptr;
-    QRadioButton *Option2 = nullptr;
-    QRadioButton *Option3 = nullptr;
-    QRadioButton *Option4 = nullptr;
-    QRadioButton *Option5 = nullptr;
+    OptionButton *Option1 = nullptr;
+    OptionButton *Option2 = nullptr;
+    OptionButton *Option3 = nullptr;
+    OptionButton *Option4 = nullptr;
+    OptionButton *Option5 = nullptr;
     Frame *Frame2 = nullptr; // "Beats Per Minute"
     QLineEdit *Text1 = nullptr;
     PushButton *PushButton6 = nullptr;
+    SkinFramework *SkinFramework1 = nullptr;
+
+    // The window's background, a colour value of ole_color.h.
+    quint32 BackColor() const { return m_backColor; }
+    void setBackColor(quint32 color);
+
+    // The custom pointer image, loaded at start-up from the hand pointer
+    // file; a null image while there is none.
+    Picture MouseIcon;
 
     // Session handlers (form1_session_handlers.cpp).
     void PushButton6_Click();
@@ -55,6 +67,7 @@ public:
     // so closing cannot be refused.
     void Form_Load();
     void Form_Unload(qint16 &cancel);
+    void ApplySkin();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -63,4 +76,6 @@ protected:
 private:
     void createControls();
     void setDesignTabOrder();
+
+    quint32 m_backColor = 0;
 };

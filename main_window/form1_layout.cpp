@@ -3,40 +3,30 @@
 // converted by twipsRect(); a control's position is relative to its container.
 #include "form1.h"
 
+#include "ole_color.h"
 #include "twips.h"
 
-#include <QLabel>
 #include <QLineEdit>
-#include <QRadioButton>
 
 namespace {
 
-const QColor kWhite(255, 255, 255);
 const QColor kMarkerOutline(64, 64, 64);
 const QColor kMarkerFill(192, 192, 192);
 const QColor kBeatNumberText(128, 128, 128);
-
-void paintBackground(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(widget->backgroundRole(), color); // Window for frames, Button for option buttons
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
 
 Frame *frame(const QString &caption, QWidget *parent, QRect geometry)
 {
     auto *box = new Frame(caption, parent);
     box->setGeometry(geometry);
-    paintBackground(box, kWhite);
+    box->setBackColor(kWhiteColor);
     return box;
 }
 
-QRadioButton *option(const QString &caption, QWidget *parent, QRect geometry)
+OptionButton *option(const QString &caption, QWidget *parent, QRect geometry)
 {
-    auto *button = new QRadioButton(caption, parent);
+    auto *button = new OptionButton(caption, parent);
     button->setGeometry(geometry);
-    paintBackground(button, kWhite);
+    button->setBackColor(kWhiteColor);
     return button;
 }
 
@@ -50,7 +40,7 @@ void Form1::createControls()
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
     setFixedSize(twipsRect(0, 0, 8040, 3510).size());
-    paintBackground(this, kWhite);
+    setBackColor(kWhiteColor);
     QFont windowFont(QStringLiteral("Arial"), 9, QFont::Bold);
     setFont(windowFont);
 
@@ -70,13 +60,14 @@ void Form1::createControls()
     }
     shpBeat = ControlArray<Shape>(1, std::move(markers));
 
-    lblBeat = new QLabel(Frame4);
+    lblBeat = new Label(Frame4);
     lblBeat->setGeometry(twipsRect(3060, 300, 270, 360));
     lblBeat->setFont(QFont(QStringLiteral("MS Sans Serif"), 18, QFont::Normal));
     lblBeat->setAlignment(Qt::AlignRight | Qt::AlignTop);
     QPalette labelPalette = lblBeat->palette();
     labelPalette.setColor(QPalette::WindowText, kBeatNumberText);
     lblBeat->setPalette(labelPalette);
+    lblBeat->setBackColor(kWhiteColor); // kept, but the label's background is transparent
 
     Frame3 = frame(QStringLiteral("Beats Per Bar"), this, twipsRect(120, 1000, 7800, 765));
     Option5 = option(QStringLiteral("6"), Frame3, twipsRect(2640, 300, 495, 285));
@@ -98,11 +89,19 @@ void Form1::createControls()
     buttonFont.setBold(true);
     PushButton6->setFont(buttonFont);
     QPalette buttonPalette = PushButton6->palette();
-    buttonPalette.setColor(QPalette::Button, kWhite);
+    buttonPalette.setColor(QPalette::Button, colorFromOle(kWhiteColor));
     PushButton6->setPalette(buttonPalette);
+
+    SkinFramework1 = new SkinFramework(this);
 
     setDesignTabOrder();
     Text1->setFocus();
+}
+
+void Form1::setBackColor(quint32 color)
+{
+    m_backColor = color;
+    paintBackColor(*this, color);
 }
 
 void Form1::setDesignTabOrder()

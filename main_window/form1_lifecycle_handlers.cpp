@@ -1,30 +1,61 @@
 // Form1's start-up and shut-down handlers. Form_Load runs once, before the
 // window is first shown; each of its steps carries the line label that a
-// failure report names, and a failed step is reported and loading goes on.
+// failure report names, and a failed step is reported and loading goes on
+// with the step after it.
 #include "form1.h"
 
+#include "dispatch.h"
 #include "error_report.h"
+#include "file_query.h"
 #include "met.h"
+#include "ole_color.h"
+#include "product_info.h"
+#include "program_folder.h"
 #include "resource_data.h"
 #include "settings_store.h"
+#include "startup_procedures.h"
 #include "tempo_setting.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 
 namespace {
+
 const QString kSoundResourceType = QStringLiteral("CUSTOM");
+// Optional files in the program folder; neither ships with Brisquet.
+const QString kHandPointerTail = QStringLiteral("\\HAND-M.CUR");
+const QString kSkinFileTail = QStringLiteral("\\x\\o.cjs");
 
 const QString &loadLocation()
 {
     static const QString location = QStringLiteral("in Brisquet2021/08/31.Form1.Form_Load ");
     return location;
 }
+
+bool takesSkinBackColor(const QWidget &control)
+{
+    return qobject_cast<const QRadioButton *>(&control) || qobject_cast<const QCheckBox *>(&control)
+           || qobject_cast<const QGroupBox *>(&control) || qobject_cast<const QLabel *>(&control);
+}
+
 } // namespace
 
 void Form1::Form_Load()
 {
     const QString &at = loadLocation();
+    runLine(at, 100, [&] { ApplySkin(); });
+    bool pointerFileFound = true; // a test that fails goes on to load the file
+    runLine(at, 104, [&] { pointerFileFound = FileExists(programFolderPath(kHandPointerTail)); });
+    if (pointerFileFound)
+        runLine(at, 106, [&] { MouseIcon = LoadPicture(programFolderPath(kHandPointerTail)); });
+    runLine(at, 108, [] { HomePageDraw(); });
+    runLine(at, 128, [&] { setWindowTitle(kProductName); });
+    runLine(at, 128, [&] { setWindowIcon(LoadResIcon(1)); });
+    runLine(at, 128, [] { SetAppTitle(); });
     // Writing the box runs Text1_Change, which stores the text straight back.
     runLine(at, 130, [&] {
         Text1->setText(GetSetting(kSettingsAppName, kSettingsSection, kTempoKey, kDefaultTempoText));
@@ -35,6 +66,28 @@ void Form1::Form_Load()
     runLine(at, 130, [&] { session.BeatSound = LoadResData(102, kSoundResourceType); });
     runLine(at, 130, [&] { session.AccentSound = LoadResData(103, kSoundResourceType); });
     runLine(at, 130, [&] { session.EndSound = LoadResData(104, kSoundResourceType); });
+}
+
+// The optional skin. Without a normal file under the skin's name nothing
+// happens. With one, the window and its option buttons, check boxes, frames
+// and labels take the button-face colour first (the tempo box and the button
+// keep theirs), then the skin component loads the file and skins the window.
+// A failure ends this at that point; what was done stays done.
+void Form1::ApplySkin()
+{
+    const QString skinFile = programFolderPath(kSkinFileTail);
+    if (Dir(skinFile).isEmpty())
+        return;
+    setPropertyByName(*this, "BackColor", kButtonFaceColor);
+    for (QWidget *control : findChildren<QWidget *>()) {
+        if (takesSkinBackColor(*control))
+            setPropertyByName(*control, "BackColor", kButtonFaceColor);
+    }
+    SkinFramework1->LoadSkin(skinFile, QString());
+    SkinFramework1->setOptions(SkinFramework1->Options() | SkinFramework::kSkinDialogs);
+    SkinFramework1->setEnabled(true);
+    SkinFramework1->setUniformStyle(true);
+    SkinFramework1->ApplyWindow(static_cast<qint32>(winId()));
 }
 
 void Form1::Form_Unload(qint16 &cancel)

@@ -1,11 +1,14 @@
 // Recorders for the platform seams: while one lives, message boxes are
-// answered at once, process endings and sound requests are only recorded.
+// answered at once, process endings, sound requests and opened web pages are
+// only recorded, and random numbers come from a fixed list.
 // Each restores what was installed before when it goes out of scope.
 #pragma once
 
 #include "message_box.h"
 #include "process_end.h"
+#include "random_numbers.h"
 #include "sound_output.h"
+#include "web_page.h"
 
 #include <QByteArray>
 #include <QList>
@@ -74,5 +77,29 @@ private:
         ++endings;
         if (onEnd)
             onEnd();
+    }};
+};
+
+class WebPageRecorder
+{
+public:
+    QStringList addresses;
+
+private:
+    SeamGuard<WebPageOpener, &setWebPageOpener> m_guard{
+        [this](const QString &address) { addresses.append(address); }};
+};
+
+// Rnd() returns these numbers in turn, the last one again once they run out.
+class FixedRandomNumbers
+{
+public:
+    explicit FixedRandomNumbers(QList<double> numbers) : m_numbers(std::move(numbers)) {}
+
+private:
+    QList<double> m_numbers;
+    qsizetype m_next = 0;
+    SeamGuard<RandomNumberSource, &setRandomNumberSource> m_guard{[this] {
+        return m_numbers[std::min(m_next++, m_numbers.size() - 1)];
     }};
 };
