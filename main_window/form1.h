@@ -77,5 +77,12 @@ private:
     void createControls();
     void setDesignTabOrder();
 
+    // "in Brisquet2021/08/31.Form1.<handler> ": where a failure report says it happened.
+    static QString handlerLocation(const char *handler);
+    // Connects a control's event to a handler without a trap of its own: a
+    // failure there is reported (line 0) and never reaches Qt's event loop.
+    template <typename Sender, typename Signal>
+    void wireUntrapped(Sender *sender, Signal signal, const char *handlerName, void (Form1::*handler)());
+
     quint32 m_backColor = 0;
 };

@@ -1,7 +1,7 @@
 // Form1's start-up and shut-down handlers. Form_Load runs once, before the
-// window is first shown; each of its steps carries the line label that a
-// failure report names, and a failed step is reported and loading goes on
-// with the step after it.
+// window is first shown, under an error trap: each step carries the line
+// label that a failure report names, and after a reported failure loading
+// goes on with the next step (error_report.h has the rules).
 #include "form1.h"
 
 #include "dispatch.h"
@@ -30,12 +30,6 @@ const QString kSoundResourceType = QStringLiteral("CUSTOM");
 const QString kHandPointerTail = QStringLiteral("\\HAND-M.CUR");
 const QString kSkinFileTail = QStringLiteral("\\x\\o.cjs");
 
-const QString &loadLocation()
-{
-    static const QString location = QStringLiteral("in Brisquet2021/08/31.Form1.Form_Load ");
-    return location;
-}
-
 bool takesSkinBackColor(const QWidget &control)
 {
     return qobject_cast<const QRadioButton *>(&control) || qobject_cast<const QCheckBox *>(&control)
@@ -46,26 +40,24 @@ bool takesSkinBackColor(const QWidget &control)
 
 void Form1::Form_Load()
 {
-    const QString &at = loadLocation();
-    runLine(at, 100, [&] { ApplySkin(); });
-    bool pointerFileFound = true; // a test that fails goes on to load the file
-    runLine(at, 104, [&] { pointerFileFound = FileExists(programFolderPath(kHandPointerTail)); });
-    if (pointerFileFound)
-        runLine(at, 106, [&] { MouseIcon = LoadPicture(programFolderPath(kHandPointerTail)); });
-    runLine(at, 108, [] { HomePageDraw(); });
-    runLine(at, 128, [&] { setWindowTitle(kProductName); });
-    runLine(at, 128, [&] { setWindowIcon(LoadResIcon(1)); });
-    runLine(at, 128, [] { SetAppTitle(); });
+    ErrorTrap trap(handlerLocation("Form_Load"));
+    trap.run(100, [&] { ApplySkin(); });
+    if (trap.test(104, [&] { return FileExists(programFolderPath(kHandPointerTail)); }))
+        trap.run(106, [&] { MouseIcon = LoadPicture(programFolderPath(kHandPointerTail)); });
+    trap.run(108, [] { HomePageDraw(); });
+    trap.run(128, [&] { setWindowTitle(kProductName); });
+    trap.run(128, [&] { setWindowIcon(LoadResIcon(1)); });
+    trap.run(128, [] { SetAppTitle(); });
     // Writing the box runs Text1_Change, which stores the text straight back.
-    runLine(at, 130, [&] {
+    trap.run(130, [&] {
         Text1->setText(GetSetting(kSettingsAppName, kSettingsSection, kTempoKey, kDefaultTempoText));
     });
     // The click sounds, each on its own: a failed load leaves that image empty
     // (it then plays nothing) and the next load still runs. Sound 101 is never used.
     Met::MetronomeSession &session = Met::Session;
-    runLine(at, 130, [&] { session.BeatSound = LoadResData(102, kSoundResourceType); });
-    runLine(at, 130, [&] { session.AccentSound = LoadResData(103, kSoundResourceType); });
-    runLine(at, 130, [&] { session.EndSound = LoadResData(104, kSoundResourceType); });
+    trap.run(130, [&] { session.BeatSound = LoadResData(102, kSoundResourceType); });
+    trap.run(130, [&] { session.AccentSound = LoadResData(103, kSoundResourceType); });
+    trap.run(130, [&] { session.EndSound = LoadResData(104, kSoundResourceType); });
 }
 
 // The optional skin. Without a normal file under the skin's name nothing
@@ -99,6 +91,6 @@ void Form1::Form_Unload(qint16 &cancel)
 void Form1::closeEvent(QCloseEvent *event)
 {
     qint16 cancel = 0;
-    Form_Unload(cancel);
+    runUntrapped(handlerLocation("Form_Unload"), [&] { Form_Unload(cancel); });
     event->accept();
 }

@@ -11,13 +11,6 @@
 
 namespace {
 
-const QString &clickLocation()
-{
-    static const QString location =
-        QStringLiteral("in Brisquet2021/08/31.Form1.PushButton6_Click ");
-    return location;
-}
-
 const QString kStartCaption = QStringLiteral("Start Ticking");
 const QString kStopCaption = QStringLiteral("Stop Ticking");
 
@@ -25,20 +18,17 @@ const QString kStopCaption = QStringLiteral("Stop Ticking");
 
 // The caption is the toggle's state. It is switched before the session is
 // started or stopped, so a start that fails leaves "Stop Ticking" showing and
-// the next click takes the stop path, which restores the idle state.
+// the next click takes the stop path, which restores the idle state. Under
+// the error trap a caption that cannot be read counts as "Start Ticking".
 void Form1::PushButton6_Click()
 {
-    const QString &at = clickLocation();
-    bool starting = true; // a caption that cannot be read goes on as a start
-    runLine(at, 100, [&] {
-        starting = propertyByName(*PushButton6, "Caption").toString() == kStartCaption;
-    });
-    if (starting) {
-        runLine(at, 102, [&] { setPropertyByName(*PushButton6, "Caption", kStopCaption); });
-        runLine(at, 104, [] { Met::StartTicking(); });
+    ErrorTrap trap(handlerLocation("PushButton6_Click"));
+    if (trap.test(100, [&] { return propertyByName(*PushButton6, "Caption").toString() == kStartCaption; })) {
+        trap.run(102, [&] { setPropertyByName(*PushButton6, "Caption", kStopCaption); });
+        trap.run(104, [] { Met::StartTicking(); });
     } else {
-        runLine(at, 108, [&] { setPropertyByName(*PushButton6, "Caption", kStartCaption); });
-        runLine(at, 110, [] { Met::StopTicking(); });
+        trap.run(108, [&] { setPropertyByName(*PushButton6, "Caption", kStartCaption); });
+        trap.run(110, [] { Met::StopTicking(); });
     }
 }
 

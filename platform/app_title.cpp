@@ -1,5 +1,7 @@
 #include "app_title.h"
 
+#include "platform_call.h"
+
 #include <QCoreApplication>
 
 #include <optional>
@@ -19,5 +21,6 @@ QString applicationTitle()
 
 void setApplicationTitle(const QString &title)
 {
+    announcePlatformCall("setApplicationTitle");
     storedTitle() = title;
 }

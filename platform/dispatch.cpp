@@ -1,5 +1,6 @@
 #include "dispatch.h"
 
+#include "platform_call.h"
 #include "runtime_error.h"
 
 #include <QMetaProperty>
@@ -20,11 +21,13 @@ QMetaProperty declaredProperty(const QObject &object, const char *name)
 
 QVariant propertyByName(const QObject &object, const char *name)
 {
+    announcePlatformCall("propertyByName");
     return declaredProperty(object, name).read(&object);
 }
 
 void setPropertyByName(QObject &object, const char *name, const QVariant &value)
 {
+    announcePlatformCall("setPropertyByName");
     if (!declaredProperty(object, name).write(&object, value))
         throw RuntimeError::invalidPropertyValue();
 }

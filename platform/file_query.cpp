@@ -1,5 +1,6 @@
 #include "file_query.h"
 
+#include "platform_call.h"
 #include "runtime_error.h"
 
 #include <QFileInfo>
@@ -22,6 +23,7 @@ QDateTime FileDateTime(const QString &path)
 
 QString Dir(const QString &path)
 {
+    announcePlatformCall("Dir");
     const QFileInfo info(path);
     if (path.isEmpty() || !info.isFile())
         return {};

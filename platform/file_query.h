@@ -14,5 +14,5 @@ QDateTime FileDateTime(const QString &path);
 // when it names a normal file, otherwise the empty text. A normal file is a
 // regular file (a link counts by what it points to); a folder, a device, a
 // dangling link and, on Windows, a hidden or system file count as absent.
-// Never raises: a failed query answers as absent.
+// A query the system cannot answer answers as absent.
 QString Dir(const QString &path);

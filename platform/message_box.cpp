@@ -8,12 +8,34 @@
 
 namespace {
 
+// The active window, or else the first visible main window: a box raised by
+// a timer tick while Brisquet is in the background still belongs to it.
+QWidget *boxOwner()
+{
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && window->windowType() == Qt::Window)
+            return window;
+    }
+    return nullptr;
+}
+
+// Prompts carry CR LF and lone CR line breaks. Shown pre-formatted: the box
+// breaks lines where the prompt does and nowhere else (Qt would otherwise
+// wrap anything wider than 500 pixels).
+QString displayText(QString prompt)
+{
+    prompt.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    return QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(prompt.toHtmlEscaped());
+}
+
 void showRealBox(const MessageBoxRequest &request)
 {
     QMessageBox box(request.icon == MsgBoxIcon::Exclamation ? QMessageBox::Warning
                                                             : QMessageBox::NoIcon,
-                    request.title, request.prompt, QMessageBox::Ok,
-                    QApplication::activeWindow());
+                    request.title, displayText(request.prompt), QMessageBox::Ok, boxOwner());
+    box.setTextFormat(Qt::RichText);
     box.exec();
 }
 

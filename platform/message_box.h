@@ -1,7 +1,9 @@
 // Modal message boxes. Every box Brisquet shows goes through showMessageBox(),
 // so that tests can answer boxes without blocking: setMessageBoxHandler()
 // replaces what shows them. Boxes have a single OK button; nothing else is
-// offered because nothing in Brisquet asks the user a question.
+// offered because nothing in Brisquet asks the user a question. A box belongs
+// to (and is centred on) the active window, or else Brisquet's main window;
+// its prompt is plain text whose CR LF and CR line breaks are shown as breaks.
 #pragma once
 
 #include <QString>

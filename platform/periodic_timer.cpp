@@ -1,5 +1,6 @@
 #include "periodic_timer.h"
 
+#include "platform_call.h"
 #include "runtime_error.h"
 
 namespace {
@@ -32,6 +33,7 @@ void PeriodicTimer::setPeriodMs(int periodMs)
 
 void PeriodicTimer::setEnabled(bool enabled)
 {
+    announcePlatformCall("PeriodicTimer::setEnabled");
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;

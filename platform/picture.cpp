@@ -1,5 +1,6 @@
 #include "picture.h"
 
+#include "platform_call.h"
 #include "runtime_error.h"
 
 #include <QFile>
@@ -37,6 +38,7 @@ QPoint cursorHotSpot(const QByteArray &bytes, QSize imageSize)
 
 Picture LoadPicture(const QString &path)
 {
+    announcePlatformCall("LoadPicture");
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
         throw RuntimeError(kFileNotFound, QStringLiteral("File not found"));

@@ -1,5 +1,7 @@
 #include "program_folder.h"
 
+#include "platform_call.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -13,6 +15,7 @@ QString &folderOverride()
 
 QString programFolder()
 {
+    announcePlatformCall("programFolder");
     if (!folderOverride().isEmpty())
         return folderOverride();
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());

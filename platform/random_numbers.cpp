@@ -1,5 +1,6 @@
 #include "random_numbers.h"
 
+#include "platform_call.h"
 #include "replaceable.h"
 
 #include <chrono>
@@ -32,6 +33,7 @@ void Randomize()
 
 double Rnd()
 {
+    announcePlatformCall("Rnd");
     if (const auto &source = seam().replacement())
         return source();
     // A 32-bit draw over 2^32: exact in a double and always below 1.

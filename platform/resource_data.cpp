@@ -1,5 +1,6 @@
 #include "resource_data.h"
 
+#include "platform_call.h"
 #include "runtime_error.h"
 
 #include <QDir>
@@ -23,6 +24,7 @@ RuntimeError resourceNotFound(int number, const QString &type)
 
 QByteArray LoadResData(int number, const QString &type)
 {
+    announcePlatformCall("LoadResData");
     // Sounds are stored as :/<type>/<number>.wav.
     QFile resource(QStringLiteral(":/%1/%2.wav").arg(type).arg(number));
     if (!resource.open(QIODevice::ReadOnly))
@@ -32,6 +34,7 @@ QByteArray LoadResData(int number, const QString &type)
 
 QIcon LoadResIcon(int number)
 {
+    announcePlatformCall("LoadResIcon");
     // Icon group n is the folder :/ICON/<n>, one image per file, named by its
     // side in pixels and held uncompressed as premultiplied B, G, R, A bytes:
     // on a little-endian machine the pixmaps use that memory as it is.

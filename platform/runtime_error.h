@@ -39,7 +39,7 @@ private:
 // or what() of any other exception.
 QString describeFailure(const std::exception &failure);
 
-// For failures nobody traps (timer ticks and other untrapped handlers): tells
-// the user in a message box and lets the program go on. Never lets a failure
-// escape into Qt's event loop.
+// The last resort for a failure that reaches the platform's own event
+// delivery (a timer's tick): tells the user in a message box and lets the
+// program go on. The window's handlers report their failures themselves.
 void reportUntrappedFailure(const std::exception &failure);

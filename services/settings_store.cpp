@@ -1,5 +1,6 @@
 #include "settings_store.h"
 
+#include "platform_call.h"
 #include "runtime_error.h"
 
 #include <QDateTime>
@@ -56,6 +57,7 @@ void moveAside(const QString &fileName)
 QString GetSetting(const QString &appName, const QString &section, const QString &key,
                    const QString &defaultValue)
 {
+    announcePlatformCall("GetSetting");
     const auto store = openStore(appName, section);
     if (store->status() == QSettings::AccessError)
         throw accessError(store->fileName());

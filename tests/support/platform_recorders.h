@@ -5,14 +5,18 @@
 #pragma once
 
 #include "message_box.h"
+#include "platform_call.h"
 #include "process_end.h"
 #include "random_numbers.h"
+#include "runtime_error.h"
 #include "sound_output.h"
 #include "web_page.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
+
+#include <QSet>
 
 #include <functional>
 
@@ -101,5 +105,25 @@ private:
     qsizetype m_next = 0;
     SeamGuard<RandomNumberSource, &setRandomNumberSource> m_guard{[this] {
         return m_numbers[std::min(m_next++, m_numbers.size() - 1)];
+    }};
+};
+
+// Makes the given calls (counted from 1) of one platform operation fail with
+// a RuntimeError whose description names the operation.
+class FailingPlatformCalls
+{
+public:
+    FailingPlatformCalls(QByteArray operation, QSet<int> failingCalls)
+        : m_operation(std::move(operation)), m_failingCalls(std::move(failingCalls))
+    {
+    }
+
+private:
+    QByteArray m_operation;
+    QSet<int> m_failingCalls;
+    int m_calls = 0;
+    SeamGuard<PlatformCallHook, &setPlatformCallHook> m_guard{[this](const char *operation) {
+        if (m_operation == operation && m_failingCalls.contains(++m_calls))
+            throw RuntimeError(1000, QStringLiteral("%1 failed").arg(QLatin1String(operation)));
     }};
 };
