@@ -8,6 +8,7 @@
 #include "control_array.h"
 #include "frame.h"
 #include "label.h"
+#include "mouse_pointer.h"
 #include "option_button.h"
 #include "periodic_timer.h"
 #include "picture.h"
@@ -23,6 +24,7 @@ class Form1 : public QWidget
 {
     Q_OBJECT
     Q_PROPERTY(quint32 BackColor READ BackColor WRITE setBackColor)
+    Q_PROPERTY(qint16 MousePointer READ MousePointer WRITE setMousePointer)
 
 public:
     explicit Form1(QWidget *parent = nullptr);
@@ -53,6 +55,11 @@ public:
     // file; a null image while there is none.
     Picture MouseIcon;
 
+    // The window's pointer shape (mouse_pointer.h): 0 default, 11 busy, 99
+    // the custom pointer image. It decides the pointer over every control.
+    qint16 MousePointer() const { return m_mousePointer.code(); }
+    void setMousePointer(qint16 code) { m_mousePointer.setCode(code, MouseIcon); }
+
     // Session handlers (form1_session_handlers.cpp).
     void PushButton6_Click();
     void tmrBeat_Timer();
@@ -61,6 +68,16 @@ public:
     // Tempo box handlers (form1_tempo_box_handlers.cpp).
     void Text1_Change();
     void Text1_GotFocus();
+
+    // Pointer feedback (form1_pointer_handlers.cpp): the hand over the
+    // Start/Stop button, the default pointer back over the background, the
+    // frames and the tempo box. Each takes the four values of mouse_args.h.
+    void PushButton6_MouseMove(qint16 button, qint16 shift, float x, float y);
+    void Form_MouseMove(qint16 button, qint16 shift, float x, float y);
+    void Frame2_MouseMove(qint16 button, qint16 shift, float x, float y);
+    void Frame3_MouseMove(qint16 button, qint16 shift, float x, float y);
+    void Frame4_MouseMove(qint16 button, qint16 shift, float x, float y);
+    void Text1_MouseMove(qint16 button, qint16 shift, float x, float y);
 
     // Start-up and shut-down (form1_lifecycle_handlers.cpp). Form_Load runs
     // once before the window is first shown; Form_Unload never sets cancel,
@@ -71,6 +88,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -81,8 +99,12 @@ private:
     static QString handlerLocation(const char *handler);
     // Connects a control's event to a handler without a trap of its own: a
     // failure there is reported (line 0) and never reaches Qt's event loop.
-    template <typename Sender, typename Signal>
-    void wireUntrapped(Sender *sender, Signal signal, const char *handlerName, void (Form1::*handler)());
+    template <typename Sender, typename Signal, typename... Args>
+    void wireUntrapped(Sender *sender, Signal signal, const char *handlerName,
+                       void (Form1::*handler)(Args...));
+    // Reports a mouse move over the background, a frame or the tempo box to its handler.
+    void dispatchMouseMove(QObject *surface, QMouseEvent &event);
 
     quint32 m_backColor = 0;
+    MousePointerSetting m_mousePointer{*this};
 };

@@ -94,6 +94,17 @@ void Form1::createControls()
 
     SkinFramework1 = new SkinFramework(this);
 
+    // Each control answers to its design name (findChild, style sheets, debugging).
+    const std::pair<QObject *, const char *> designNames[] = {
+        {this, "Form1"}, {tmrBeat, "tmrBeat"}, {tmrCountDown, "tmrCountDown"}, {Frame4, "Frame4"},
+        {lblBeat, "lblBeat"}, {Frame3, "Frame3"}, {Option1, "Option1"}, {Option2, "Option2"},
+        {Option3, "Option3"}, {Option4, "Option4"}, {Option5, "Option5"}, {Frame2, "Frame2"},
+        {Text1, "Text1"}, {PushButton6, "PushButton6"}, {SkinFramework1, "SkinFramework1"}};
+    for (const auto &[control, name] : designNames)
+        control->setObjectName(QLatin1String(name));
+    for (qint16 i = shpBeat.lowerBound(); i <= shpBeat.upperBound(); ++i)
+        shpBeat(i).setObjectName(QStringLiteral("shpBeat(%1)").arg(i));
+
     setDesignTabOrder();
     Text1->setFocus();
 }

@@ -5,11 +5,13 @@
 PushButton::PushButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
 {
     setMouseTracking(true);
+    setAttribute(Qt::WA_NoMousePropagation);
     connect(this, &QPushButton::clicked, this, &PushButton::Click);
 }
 
 void PushButton::mouseMoveEvent(QMouseEvent *event)
 {
-    emit MouseMove(event->buttons(), event->modifiers(), event->position().toPoint());
+    const MouseArgs args = mouseArgs(*event);
+    emit MouseMove(args.button, args.shift, args.x, args.y);
     QPushButton::mouseMoveEvent(event);
 }

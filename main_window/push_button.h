@@ -1,9 +1,12 @@
 // Brisquet's push button: a Qt push button offering what the Start/Stop
 // button is used through: a Caption property that can be read and written by
 // name and reads back exactly what was written, a Click notification once per
-// click (mouse or keyboard), and a MouseMove notification whenever the
-// pointer moves over it, with or without a mouse button held.
+// click (mouse or keyboard), and a MouseMove notification with the four
+// values of mouse_args.h whenever the pointer moves over it, with or without
+// a mouse button held. Its moves are its own: none reaches the container.
 #pragma once
+
+#include "mouse_args.h"
 
 #include <QPushButton>
 
@@ -20,7 +23,7 @@ public:
 
 signals:
     void Click();
-    void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint position);
+    void MouseMove(qint16 button, qint16 shift, float x, float y);
 
 protected:
     void mouseMoveEvent(QMouseEvent *event) override;
