@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QtEndian>
 
 namespace {
 
@@ -23,8 +22,8 @@ RuntimeError invalidPicture()
 // the hotspot's x and y.
 QPoint cursorHotSpot(const QByteArray &bytes, QSize imageSize)
 {
-    const auto u16 = [&](int offset) {
-        return qFromLittleEndian<quint16>(bytes.constData() + offset);
+    const auto u16 = [&](qsizetype offset) {
+        return quint16(quint8(bytes.at(offset)) | quint8(bytes.at(offset + 1)) << 8);
     };
     if (bytes.size() < 22 || u16(0) != 0 || u16(2) != 2 || u16(4) == 0)
         return {-1, -1};
