@@ -2,6 +2,7 @@
 // opens the device) and 10,000 calls after it, alternating accent and click
 // as the beat step does. Uses whatever SDL_AUDIODRIVER names (run.sh: dummy).
 #include "resource_data.h"
+#include "monotonic_clock.h"
 #include "sound_output.h"
 #include "stats.h"
 
@@ -19,12 +20,12 @@ int main(int argc, char *argv[])
     const auto us = [](Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); };
 
     auto start = Clock::now();
-    playWaveImage(accent);
+    playWaveImage(accent, monotonicNowNs());
     std::printf("first call (opens the device, decodes): %.1f us, device %s\n",
                 us(Clock::now() - start),
                 soundOutputState() == SoundOutputState::Open ? "open" : "unavailable");
     start = Clock::now();
-    playWaveImage(click);
+    playWaveImage(click, monotonicNowNs());
     std::printf("first call with the click (decodes): %.1f us\n", us(Clock::now() - start));
 
     std::vector<double> calls;
@@ -32,7 +33,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < 10000; ++i) {
         const QByteArray &image = i % 4 == 0 ? accent : click;
         start = Clock::now();
-        playWaveImage(image);
+        playWaveImage(image, monotonicNowNs());
         calls.push_back(us(Clock::now() - start));
         if (i % 100 == 0) // let the audio thread run between bursts, as beats would
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and prints their figures. Needs the packages of
+# Builds the benchmarks and prints their figures (bench/timing.sh measures
+# the clicks through a real sound server). Needs the packages of
 # ./dev test, plus sox for the sound measurements.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -55,6 +55,9 @@ void StartTicking()
     bound.tmrBeat->setEnabled(true);
     bound.tmrCountDown->setPeriodMs(kCountDownPeriodMs);
     bound.tmrCountDown->setEnabled(true);
+    // The sound output opens now, a beat period before the first click is
+    // due, so that the first accent is on the grid too.
+    holdSoundOutput();
 }
 
 void StopTicking()
@@ -64,6 +67,7 @@ void StopTicking()
     bound.tmrCountDown->setEnabled(false);
     bound.lblBeat->setVisible(false);
     Session.IsTicking = false;
+    releaseSoundOutput(); // it closes once the last sound has played
 }
 
 void StopAndEnd()
@@ -85,9 +89,11 @@ void SetBeatShapeStyle(qint16 index, FillStyle style)
     (*bound.shpBeat)(index).setFillStyle(style);
 }
 
+// The sound is due when the tick being handled was due, not when its handler
+// got to run: the output places it on the grid.
 void PlaySound(const QByteArray &image)
 {
-    playWaveImage(image);
+    playWaveImage(image, dueTimeOfHandledTickNs());
 }
 
 } // namespace Met

@@ -1,10 +1,21 @@
 #include "periodic_timer.h"
 
+#include "monotonic_clock.h"
 #include "platform_call.h"
 #include "runtime_error.h"
 
+#include <limits>
+#include <utility>
+
 namespace {
 constexpr qint64 kNsPerMs = 1'000'000;
+constexpr qint64 kNoTickHandled = std::numeric_limits<qint64>::min();
+qint64 handledTickDueNs = kNoTickHandled;
+} // namespace
+
+qint64 dueTimeOfHandledTickNs()
+{
+    return handledTickDueNs != kNoTickHandled ? handledTickDueNs : monotonicNowNs();
 }
 
 qint64 nextTickDueNs(qint64 startNs, qint64 periodNs, qint64 nowNs)
@@ -17,7 +28,6 @@ qint64 nextTickDueNs(qint64 startNs, qint64 periodNs, qint64 nowNs)
 
 PeriodicTimer::PeriodicTimer(QObject *parent) : QObject(parent)
 {
-    m_clock.start();
     m_qtTimer.setSingleShot(true);
     m_qtTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_qtTimer, &QTimer::timeout, this, &PeriodicTimer::onQtTimeout);
@@ -45,14 +55,14 @@ void PeriodicTimer::restart()
     m_qtTimer.stop();
     if (!m_enabled || m_periodMs == 0)
         return;
-    m_startNs = m_clock.nsecsElapsed();
+    m_startNs = monotonicNowNs();
     m_dueNs = m_startNs + m_periodMs * kNsPerMs;
     armForDueTime();
 }
 
 void PeriodicTimer::armForDueTime()
 {
-    const qint64 remainingNs = m_dueNs - m_clock.nsecsElapsed();
+    const qint64 remainingNs = m_dueNs - monotonicNowNs();
     // Rounded up: Qt's precise timers never fire early, so the wake-up is at or
     // just after the due time, never before it.
     const qint64 remainingMs = remainingNs <= 0 ? 0 : (remainingNs + kNsPerMs - 1) / kNsPerMs;
@@ -61,18 +71,21 @@ void PeriodicTimer::armForDueTime()
 
 void PeriodicTimer::onQtTimeout()
 {
-    const qint64 nowNs = m_clock.nsecsElapsed();
+    const qint64 nowNs = monotonicNowNs();
     if (nowNs < m_dueNs) {
         armForDueTime();
         return;
     }
+    const qint64 thisTickDueNs = m_dueNs;
     m_dueNs = nextTickDueNs(m_startNs, m_periodMs * kNsPerMs, nowNs);
     // Armed before the handler runs, so a handler that stops or restarts the
     // timer has the last word.
     armForDueTime();
+    const qint64 outerTickDueNs = std::exchange(handledTickDueNs, thisTickDueNs);
     try {
         emit tick();
     } catch (const std::exception &failure) {
         reportUntrappedFailure(failure);
     }
+    handledTickDueNs = outerTickDueNs;
 }

@@ -9,11 +9,12 @@
 //    period late is dropped, never caught up in a burst.
 //  - A negative period is refused with "Invalid property value" (380) and
 //    leaves the timer as it was.
+//  - While a tick's handler runs, dueTimeOfHandledTickNs() gives the time on
+//    the grid that tick was due, however late it was delivered.
 // It does not run handlers off the UI thread or promise more than Qt's
 // precise timers deliver (about a millisecond on Linux).
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -40,8 +41,7 @@ private:
 
     int m_periodMs = 0;
     bool m_enabled = true;
-    QElapsedTimer m_clock; // monotonic time base of the grid
-    qint64 m_startNs = 0;
+    qint64 m_startNs = 0; // on monotonic_clock.h's clock
     qint64 m_dueNs = 0;
     QTimer m_qtTimer;
 };
@@ -49,3 +49,8 @@ private:
 // The first tick time on the grid start + k x period (k >= 1) that lies
 // strictly after nowNs. All times in nanoseconds; periodNs > 0.
 qint64 nextTickDueNs(qint64 startNs, qint64 periodNs, qint64 nowNs);
+
+// The due time of the tick whose handler is running (the innermost one, if a
+// handler's modal box lets another tick in); outside any tick handler, now.
+// On monotonic_clock.h's clock.
+qint64 dueTimeOfHandledTickNs();

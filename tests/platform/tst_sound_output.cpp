@@ -1,5 +1,6 @@
 // Sound output: decoding WAVE images, one sound at a time through the
 // player's render function, and the real device path on SDL's "disk" driver.
+#include "monotonic_clock.h"
 #include "sound_output.h"
 #include "wave_builder.h"
 
@@ -50,6 +51,10 @@ private slots:
     void unplayableRequestSilencesTheSoundInProgress();
     void eachDistinctImageIsDecodedOnce();
     void playingSoundSurvivesManyNewImages();
+    void scheduledSoundStartsAtItsFrame_data();
+    void scheduledSoundStartsAtItsFrame();
+    void streamClockPlacesGridTicksExactly_data();
+    void streamClockPlacesGridTicksExactly();
     void deviceRendersTheImage();
     void missingDeviceStaysSilentWithoutRetrying();
 };
@@ -191,13 +196,82 @@ void TestSoundOutput::playingSoundSurvivesManyNewImages()
         QCOMPARE(sample, 0.5f);
 }
 
+void TestSoundOutput::scheduledSoundStartsAtItsFrame_data()
+{
+    QTest::addColumn<qint64>("startFrame");
+    QTest::addColumn<int>("firstNewFrame"); // where the second sound shows in 1024 rendered frames
+    QTest::addColumn<int>("lateStarts");
+    QTest::newRow("inside the first buffer") << qint64(300) << 300 << 0;
+    QTest::newRow("inside a later buffer") << qint64(700) << 700 << 0;
+    QTest::newRow("on a buffer boundary") << qint64(512) << 512 << 0;
+    QTest::newRow("already rendered: at once, counted") << qint64(-5) << 0 << 1;
+}
+
+void TestSoundOutput::scheduledSoundStartsAtItsFrame()
+{
+    QFETCH(qint64, startFrame);
+    QFETCH(int, firstNewFrame);
+    QFETCH(int, lateStarts);
+    WavePlayer player(kStereo44k);
+    const QByteArray first = constantWave(5000, 8192), second = constantWave(5000, -16384);
+    player.start(player.prepare(first));
+    player.schedule(player.prepare(second), startFrame);
+    std::vector<float> out = rendered(player, 512);
+    const std::vector<float> more = rendered(player, 512);
+    out.insert(out.end(), more.begin(), more.end());
+    // The first sound is cut at the second's own frame, not at a buffer boundary.
+    for (int frame = 0; frame < 1024; ++frame)
+        QCOMPARE(out[size_t(2 * frame)], frame < firstNewFrame ? 0.25f : -0.5f);
+    QCOMPARE(player.lateStarts(), lateStarts);
+}
+
+void TestSoundOutput::streamClockPlacesGridTicksExactly_data()
+{
+    QTest::addColumn<qint64>("lateByNs"); // how late each callback may come, at random
+    QTest::addColumn<qint64>("lostNs");    // time the stream loses a second into it
+    QTest::addColumn<int>("reanchors");
+    QTest::newRow("punctual callbacks") << qint64(0) << qint64(0) << 0;
+    QTest::newRow("late, bursty callbacks") << qint64(2'000'000) << qint64(0) << 0;
+    QTest::newRow("an underrun re-anchors once") << qint64(1'000'000) << qint64(30'000'000) << 1;
+}
+
+// A 512-frame stream at 44.1 kHz whose callbacks come up to lateByNs late;
+// ticks every 500 ms land exactly 22050 frames apart, before and after any
+// lost time, once the clock is anchored.
+void TestSoundOutput::streamClockPlacesGridTicksExactly()
+{
+    QFETCH(qint64, lateByNs);
+    QFETCH(qint64, lostNs);
+    QFETCH(int, reanchors);
+    StreamClock clock(44100);
+    QCOMPARE(clock.frameAt(0), StreamClock::kAtOnce);
+    QRandomGenerator random(7);
+    const qint64 startNs = 5'000'000'000, bufferNs = 512 * 1'000'000'000LL / 44100;
+    qint64 lost = 0;
+    QList<qint64> frames;
+    for (qint64 k = 1; k <= 3000; ++k) { // about 35 s of callbacks
+        const qint64 dueNs = startNs + k * bufferNs;
+        if (lost == 0 && dueNs - startNs > 1'000'000'000)
+            lost = lostNs;
+        clock.noteRendered(dueNs + lost + qint64(random.bounded(double(lateByNs + 1))), k * 512);
+        if (k % 43 == 0 && clock.isAnchored()) // about every half second, a tick due now
+            frames.append(clock.frameAt(startNs + (k / 43) * 500'000'000));
+    }
+    QCOMPARE(clock.reanchors(), reanchors);
+    QVERIFY(frames.size() > 60);
+    int offGrid = 0;
+    for (qsizetype i = 1; i < frames.size(); ++i)
+        offGrid += frames[i] - frames[i - 1] == 22050 ? 0 : 1;
+    QCOMPARE(offGrid, reanchors); // only the re-anchor moves the grid, once
+}
+
 void TestSoundOutput::deviceRendersTheImage()
 {
     QCOMPARE(soundOutputState(), SoundOutputState::NotOpened);
-    playWaveImage(QByteArray()); // nothing to play opens nothing
+    playWaveImage(QByteArray(), monotonicNowNs()); // nothing to play opens nothing
     QCOMPARE(soundOutputState(), SoundOutputState::NotOpened);
 
-    playWaveImage(constantWave(4410, 16384)); // 100 ms at half scale
+    playWaveImage(constantWave(4410, 16384), monotonicNowNs()); // 100 ms at half scale
     QCOMPARE(soundOutputState(), SoundOutputState::Open);
 
     // The disk driver writes what the device plays, as 32-bit floats.
@@ -237,9 +311,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (QCoreApplication::arguments().value(1) == u"child-no-device") {
-        playWaveImage(constantWave(100, 1000));
+        playWaveImage(constantWave(100, 1000), monotonicNowNs());
         const bool unavailable = soundOutputState() == SoundOutputState::Unavailable;
-        playWaveImage(constantWave(100, 1000));
+        playWaveImage(constantWave(100, 1000), monotonicNowNs());
         const bool stillUnavailable = soundOutputState() == SoundOutputState::Unavailable;
         std::puts(unavailable && stillUnavailable ? "silent" : "tried again");
         return 0;

@@ -60,11 +60,13 @@ class SoundRecorder
 {
 public:
     QList<QByteArray> images;
+    QList<qint64> dueTimesNs;
     std::function<void(const QByteArray &)> onPlay;
 
 private:
-    SeamGuard<SoundPlayHandler, &setSoundPlayHandler> m_guard{[this](const QByteArray &image) {
+    SeamGuard<SoundPlayHandler, &setSoundPlayHandler> m_guard{[this](const QByteArray &image, qint64 dueNs) {
         images.append(image);
+        dueTimesNs.append(dueNs);
         if (onPlay)
             onPlay(image);
     }};

@@ -1,0 +1,90 @@
+// Drives the real window as a user would, for the timing benchmark: builds
+// Form1, runs its load handler, types the tempo, presses Start/Stop, lets it
+// tick, then presses it again (or, with "full", waits for the automatic stop).
+// Sound goes wherever SDL_AUDIODRIVER sends it.
+// Usage: bench_metronome <tempo> <seconds|full> [grid|naive]
+//  - grid: clicks on the sample grid, as Brisquet plays them;
+//  - naive: each click at once, at the next device buffer (the old design).
+// Prints the output's late starts, re-anchors and dropped starts, and the
+// process's CPU time and resident memory.
+#include "form1.h"
+#include "met.h"
+#include "monotonic_clock.h"
+#include "sound_output.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QString tempo = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("120");
+    const bool full = argc > 2 && std::string(argv[2]) == "full";
+    const int seconds = full ? 0 : (argc > 2 ? std::atoi(argv[2]) : 30);
+    const bool naive = argc > 3 && std::string(argv[3]) == "naive";
+    if (naive) {
+        setSoundPlayHandler([](const QByteArray &image, qint64) {
+            // Due long ago: the player starts it at the next frame it renders.
+            playWaveImageOnDevice(image, monotonicNowNs() - 3'600'000'000'000);
+        });
+    }
+
+    Form1 form;
+    form.Form_Load();
+    form.Text1->setText(tempo);
+    std::printf("rss after start-up: %ld KiB\n", residentKiB());
+
+    const auto printCounts = [] {
+        const SoundOutputCounts counts = soundOutputCounts();
+        std::printf("late starts %d, re-anchors %d, dropped starts %d\n", counts.lateStarts,
+                    counts.reanchors, counts.droppedStarts);
+    };
+    const double cpuBefore = cpuSeconds();
+    form.PushButton6_Click();
+    if (full) {
+        // The automatic stop plays the end sound; two seconds later it has played out.
+        QObject::connect(form.tmrCountDown, &PeriodicTimer::tick, &app, [&] {
+            if (Met::Session.IsTicking)
+                return;
+            QTimer::singleShot(1000, &app, printCounts); // before the idle device closes
+            QTimer::singleShot(2000, &app, &QApplication::quit);
+        });
+    } else {
+        QTimer::singleShot(seconds * 1000, &app, [&] {
+            printCounts();
+            form.PushButton6_Click();
+            QTimer::singleShot(1000, &app, &QApplication::quit);
+        });
+    }
+    QApplication::exec();
+    const double cpu = cpuSeconds() - cpuBefore;
+    std::printf("cpu %.3f s\nrss at the end: %ld KiB\n", cpu, residentKiB());
+    return 0;
+}
