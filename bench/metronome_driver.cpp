@@ -9,38 +9,13 @@
 // process's CPU time and resident memory.
 #include "form1.h"
 #include "met.h"
+#include "process_usage.h"
 #include "monotonic_clock.h"
 #include "sound_output.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLineEdit>
 #include <QTimer>
-
-#include <sys/resource.h>
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

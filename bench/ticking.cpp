@@ -4,24 +4,13 @@
 // "silent" empties the sound images, so the difference is the cost of sound.
 #include "form1.h"
 #include "met.h"
+#include "process_usage.h"
 #include "stats.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTimer>
-
-#include <sys/resource.h>
-
-namespace {
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-} // namespace
 
 int main(int argc, char *argv[])
 {
