@@ -141,7 +141,7 @@ Onset bestMatch(const std::vector<double> &x, size_t from, size_t to, const std:
 // The first click is where the recording first gets loud after silence; each
 // later one is the best match from half a period to one and a half periods
 // after the one before (a click cuts the tail of the one before it, so no
-// silence need come first).
+// silence need come first), or else the next place it gets loud.
 std::vector<Onset> findOnsets(const std::vector<double> &x, double periodMs, const std::vector<Template> &templates)
 {
     const size_t period = size_t(periodMs * kRate / 1000), room = kTemplateFrames + 8;
@@ -173,9 +173,20 @@ std::vector<Onset> findOnsets(const std::vector<double> &x, double periodMs, con
         const size_t to = std::min(onsets.back().frame + period + period / 2, x.size() - room);
         if (from >= to)
             break;
-        const Onset found = bestMatch(x, from, to, templates);
-        if (found.match < 0.8) // silence: the session is over
-            break;
+        Onset found = bestMatch(x, from, to, templates);
+        if (found.match < 0.8) {
+            // No click where one was due (clicks that bunched up while the
+            // stream started, or the session is over): go on from the next
+            // place the recording gets loud, if any.
+            size_t loud = to;
+            while (loud + room < x.size() && std::abs(x[loud]) < 0.004)
+                ++loud;
+            if (loud + room >= x.size())
+                break;
+            found = bestMatch(x, loud - std::min<size_t>(loud, 64), std::min(loud + 64, x.size() - room), templates);
+            if (found.match < 0.8)
+                break;
+        }
         onsets.push_back(found);
     }
     return onsets;
