@@ -52,9 +52,6 @@ public:
 
     void ApplyWindow(qint32 windowHandle); // member 3
 
-    // The style sheet of the skin loaded last; empty before any.
-    const QString &styleSheet() const { return m_styleSheet; }
-
 private:
     QString m_styleSheet;
     qint32 m_options = 0;
