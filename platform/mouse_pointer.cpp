@@ -44,7 +44,12 @@ void MousePointerSetting::setCode(qint16 code, const Picture &customImage)
 {
     if (code != kDefaultPointer && code != kCustomPointer && !shapeOf(code))
         throw RuntimeError::invalidPropertyValue();
+    // Moves come by the hundred: the same pointer again is not built and set anew.
+    const qint64 imageKey = code == kCustomPointer ? customImage.image.cacheKey() : 0;
+    if (code == m_code && imageKey == m_shownImageKey)
+        return;
     m_code = code;
+    m_shownImageKey = imageKey;
 
     if (code == kDefaultPointer) {
         m_window.unsetCursor();

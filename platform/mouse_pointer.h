@@ -37,6 +37,7 @@ public:
 private:
     QWidget &m_window;
     qint16 m_code = kDefaultPointer;
+    qint64 m_shownImageKey = 0; // the custom image shown for 99, by QPixmap::cacheKey()
     struct OwnPointer
     {
         QPointer<QWidget> control;
