@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -33,17 +34,36 @@ void StreamClock::warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs)
     m_lastRenderedEnd = renderedEnd;
     if (!steady) {
         m_steadySinceNs = nowNs;
-        m_frameZeroNs = std::numeric_limits<qint64>::max();
+        m_phaseNs = std::numeric_limits<qint64>::max();
         return;
     }
     if (nowNs - m_steadySinceNs < kSettleNs)
         return;
-    m_frameZeroNs = std::min(m_frameZeroNs, frameZeroNs);
+    if (frameZeroNs < m_phaseNs) {
+        m_phaseNs = frameZeroNs;
+        m_phaseAtNs = nowNs;
+    }
     if (nowNs - m_steadySinceNs < kSettleNs + kWarmUpNs)
         return;
     m_anchored = true;
-    m_blockStartNs = nowNs;
-    m_blockEarliestNs = frameZeroNs;
+    anchor(m_phaseNs, m_phaseAtNs);
+}
+
+void StreamClock::anchor(qint64 frameZeroNs, qint64 atNs)
+{
+    m_phaseNs = frameZeroNs;
+    m_phaseAtNs = atNs;
+    m_fit = {};
+    m_fit.originNs = atNs;
+    m_fit.originFrameZeroNs = frameZeroNs;
+    m_blockStartNs = atNs;
+    m_blockEarliestNs = std::numeric_limits<qint64>::max();
+    m_lateBlocks = 0;
+}
+
+qint64 StreamClock::frameZeroAt(qint64 timeNs) const
+{
+    return m_phaseNs + std::llround(double(timeNs - m_phaseAtNs) * m_driftNsPerS / kNsPerSecond);
 }
 
 void StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
@@ -53,29 +73,66 @@ void StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
         warmUp(nowNs, renderedEnd, frameZeroNs);
         return;
     }
-    m_blockEarliestNs = std::min(m_blockEarliestNs, frameZeroNs);
-    // Far ahead of the anchor: frames would be rendered before their clicks are placed.
-    const bool farAhead = frameZeroNs < m_frameZeroNs - kLostTimeNs;
-    if (!farAhead && nowNs - m_blockStartNs < kBlockNs)
-        return;
-    const qint64 offNs = m_blockEarliestNs - m_frameZeroNs;
-    if (farAhead || offNs >= kLostTimeNs) {
-        m_frameZeroNs = m_blockEarliestNs;
-        ++m_reanchors;
-    } else if (offNs > kDeadBandNs) {
-        m_frameZeroNs += std::min(offNs - kDeadBandNs, kSlewNsPerBlock);
-    } else if (offNs < -kDeadBandNs) {
-        m_frameZeroNs -= std::min(-offNs - kDeadBandNs, kSlewNsPerBlock);
+    if (frameZeroNs < m_blockEarliestNs) {
+        m_blockEarliestNs = frameZeroNs;
+        m_blockEarliestAtNs = nowNs;
     }
+    // Far ahead of the relation: frames would be rendered before their clicks are placed.
+    if (frameZeroNs < frameZeroAt(nowNs) - kFarAheadNs) {
+        anchor(frameZeroNs, nowNs);
+        ++m_reanchors;
+        return;
+    }
+    if (nowNs - m_blockStartNs < kBlockNs)
+        return;
+    const qint64 offNs = m_blockEarliestNs - frameZeroAt(m_blockEarliestAtNs);
+    // Lost time shows in every callback from then on; a starved audio thread
+    // only in those of a block or so.
+    m_lateBlocks = offNs >= kLostTimeNs ? m_lateBlocks + 1 : 0;
+    if (m_lateBlocks >= 2) {
+        anchor(m_blockEarliestNs, m_blockEarliestAtNs);
+        ++m_reanchors;
+        return;
+    }
+    if (m_lateBlocks == 0)
+        follow(nowNs);
     m_blockStartNs = nowNs;
-    m_blockEarliestNs = frameZeroNs;
+    m_blockEarliestNs = std::numeric_limits<qint64>::max();
+}
+
+void StreamClock::follow(qint64 nowNs)
+{
+    const double t = double(m_blockEarliestAtNs - m_fit.originNs) / kNsPerSecond;
+    const double e = double(m_blockEarliestNs - m_fit.originFrameZeroNs);
+    m_fit.blocks += 1;
+    m_fit.sumT += t;
+    m_fit.sumE += e;
+    m_fit.sumTT += t * t;
+    m_fit.sumTE += t * e;
+    const double spanS = double(nowNs - m_fit.originNs) / kNsPerSecond;
+    if (spanS < kFitSpanS)
+        return;
+    const double n = m_fit.blocks;
+    const double meanT = m_fit.sumT / n, meanE = m_fit.sumE / n;
+    const double slope = (m_fit.sumTE - n * meanT * meanE) / (m_fit.sumTT - n * meanT * meanT);
+    // The drift changes from now on; the frames already placed stay where they are.
+    m_phaseNs = frameZeroAt(nowNs);
+    m_phaseAtNs = nowNs;
+    m_driftNsPerS = std::clamp(slope, -kMostDriftNsPerS, kMostDriftNsPerS);
+    const double tNow = double(nowNs - m_fit.originNs) / kNsPerSecond;
+    const qint64 fittedNs = m_fit.originFrameZeroNs + std::llround(meanE + slope * (tNow - meanT));
+    const qint64 offNs = fittedNs - m_phaseNs;
+    if (offNs > kDeadBandNs)
+        m_phaseNs += std::min(offNs - kDeadBandNs, kSlewNsPerBlock);
+    else if (offNs < -kDeadBandNs)
+        m_phaseNs -= std::min(-offNs - kDeadBandNs, kSlewNsPerBlock);
 }
 
 qint64 StreamClock::frameAt(qint64 timeNs) const
 {
     if (!m_anchored)
         return kAtOnce;
-    const qint64 scaled = (timeNs - m_frameZeroNs) * m_sampleRate;
+    const qint64 scaled = (timeNs - frameZeroAt(timeNs)) * m_sampleRate;
     // Rounded to the nearest frame, halves up, for times before frame zero too.
     const qint64 half = kNsPerSecond / 2;
     return scaled >= 0 ? (scaled + half) / kNsPerSecond : -((-scaled + half - 1) / kNsPerSecond);
@@ -200,10 +257,11 @@ void WavePlayer::render(float *out, int frames)
 
 namespace {
 
-// 512 frames, about 11.6 ms at 44.1 kHz: short enough that the device needs
-// little of the schedule's latency, long enough for a loaded desktop not to
-// starve it.
-constexpr Uint16 kBufferFrames = 512;
+// 1024 frames, about 23 ms at 44.1 kHz: PulseAudio buffers about one device
+// buffer for the stream, and at 512 frames (11.6 ms) it ran dry several times
+// a minute on an idle machine, each time shifting every later click. It still
+// leaves the schedule's latency room for the UI thread's wake-up jitter.
+constexpr Uint16 kBufferFrames = 1024;
 // A released device closes this long after the last sound was requested, once silent.
 constexpr int kIdleCloseMs = 1500;
 
@@ -293,7 +351,7 @@ private:
             m_player = std::make_unique<WavePlayer>(format);
         else
             m_player->restartStream();
-        m_clock = std::make_unique<StreamClock>(format.sampleRate);
+        m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS);
         m_state = SoundOutputState::Open;
         SDL_PauseAudioDevice(m_device, 0);
     }
@@ -324,6 +382,7 @@ private:
         }
         SDL_CloseAudioDevice(m_device);
         m_device = 0;
+        m_deviceDriftNsPerS = m_clock->driftNsPerS();
         m_clock.reset();
         m_state = SoundOutputState::NotOpened;
     }
@@ -343,6 +402,9 @@ private:
     SDL_AudioDeviceID m_device = 0;
     std::unique_ptr<WavePlayer> m_player;
     std::unique_ptr<StreamClock> m_clock;
+    // The device's clock against the monotonic clock, as the last session
+    // measured it: the next session starts from it instead of from nothing.
+    double m_deviceDriftNsPerS = 0;
     QPointer<QTimer> m_idleClose;
 };
 

@@ -75,14 +75,23 @@ SoundOutputCounts soundOutputCounts();
 //    kWarmUpNs (a sound server may hold a new stream back for a second, then
 //    fill its buffer in a burst), on the earliest callback after the first
 //    kSettleNs of that.
-//  - Then the anchor stays put: callbacks come late and in bursts by a few
-//    milliseconds, and following them would move every click. It follows the
-//    earliest callback of each half-second block only where that lies more
-//    than kDeadBandNs away, by at most kSlewNsPerBlock: clock drift, and the
-//    sound server settling its buffering a few seconds into a stream.
-//  - A block whose earliest callback is kLostTimeNs or more away means the
-//    stream lost (an underrun) or gained that much time: it is anchored anew
-//    at once, so one glitch does not shift every later click.
+//  - Callbacks come late and in bursts by a few milliseconds, so only the
+//    earliest callback of each half-second block counts. A device's clock
+//    runs apart from the monotonic clock (PulseAudio's null sink by 150 to
+//    600 ppm, sound cards by tens): once the blocks span kFitSpanS, the
+//    relation drifts at the rate a straight-line fit through them gives
+//    (until then, at the rate the device's previous stream measured), so
+//    clicks stay with the ticks, their spacing changing smoothly by that
+//    rate. Its phase follows the fit only where that lies more than
+//    kDeadBandNs away, by at most kSlewNsPerBlock (under a frame per
+//    interval even at 30 bpm).
+//  - Two blocks in a row whose earliest callbacks are kLostTimeNs or more
+//    late mean the stream lost that much time (an underrun): it is anchored
+//    anew, so one glitch does not shift every later click. A single late
+//    block is a starved audio thread and changes nothing.
+//  - A callback more than kFarAheadNs early means frames would be rendered
+//    before their clicks are placed: it is anchored anew at once.
+//  - After anchoring anew the drift stays, and the fit starts again.
 class StreamClock
 {
 public:
@@ -90,25 +99,52 @@ public:
     static constexpr qint64 kSettleNs = 50'000'000;
     static constexpr qint64 kWarmUpNs = 50'000'000;
     static constexpr qint64 kBlockNs = 500'000'000;
-    static constexpr qint64 kDeadBandNs = 2'500'000;
-    static constexpr qint64 kSlewNsPerBlock = 20'000; // under a frame at 44.1 kHz
-    static constexpr qint64 kLostTimeNs = 10'000'000; // about one device buffer
+    // The first fit: over 5 s the blocks' earliest callbacks (PulseAudio:
+    // within 0.3 ms of each other) give the rate within about 30 ppm.
+    static constexpr double kFitSpanS = 5.0;
+    static constexpr double kMostDriftNsPerS = 2'000'000.0; // 2000 ppm: beyond that, a broken clock
+    static constexpr qint64 kDeadBandNs = 4'000'000;
+    static constexpr qint64 kSlewNsPerBlock = 5'000;
+    static constexpr qint64 kLostTimeNs = 10'000'000;
+    // The schedule latency, less a device buffer and the UI thread's wake-up jitter.
+    static constexpr qint64 kFarAheadNs = 10'000'000;
 
-    explicit StreamClock(int sampleRate) : m_sampleRate(sampleRate) {}
+    // driftNsPerS: the device's drift as measured before, 0 if unknown.
+    explicit StreamClock(int sampleRate, double driftNsPerS = 0)
+        : m_sampleRate(sampleRate), m_driftNsPerS(driftNsPerS)
+    {
+    }
 
     void noteRendered(qint64 nowNs, qint64 renderedEnd);
     // kAtOnce until anchored.
     qint64 frameAt(qint64 timeNs) const;
     bool isAnchored() const { return m_anchored; }
     int reanchors() const { return m_reanchors; }
+    // How far the frame-zero time moves per second (negative: the device runs fast).
+    double driftNsPerS() const { return m_driftNsPerS; }
 
 private:
+    // Sums for the straight-line fit through the blocks' earliest callbacks.
+    struct Fit
+    {
+        qint64 originNs = 0;
+        qint64 originFrameZeroNs = 0;
+        double blocks = 0, sumT = 0, sumE = 0, sumTT = 0, sumTE = 0; // t in s, e in ns
+    };
+
     qint64 timeOfFrameZero(qint64 nowNs, qint64 renderedEnd) const;
     void warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs);
+    void anchor(qint64 frameZeroNs, qint64 atNs);
+    void follow(qint64 nowNs);
+    qint64 frameZeroAt(qint64 timeNs) const;
 
     qint64 m_sampleRate;
     bool m_anchored = false;
-    qint64 m_frameZeroNs = 0; // the anchor: when frame 0 was due
+    // The relation: frame 0 was due at m_phaseNs as seen at m_phaseAtNs, moving by the drift.
+    qint64 m_phaseNs = std::numeric_limits<qint64>::max();
+    qint64 m_phaseAtNs = 0;
+    double m_driftNsPerS;
+    Fit m_fit;
     // Warming up: since when callbacks have come steadily.
     qint64 m_steadySinceNs = 0;
     qint64 m_lastCallbackNs = 0;
@@ -116,6 +152,8 @@ private:
     // Anchored: the block of callbacks under way.
     qint64 m_blockStartNs = 0;
     qint64 m_blockEarliestNs = 0;
+    qint64 m_blockEarliestAtNs = 0;
+    int m_lateBlocks = 0; // in a row, kLostTimeNs or more late
     int m_reanchors = 0;
 };
 

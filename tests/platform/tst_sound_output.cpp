@@ -55,6 +55,7 @@ private slots:
     void scheduledSoundStartsAtItsFrame();
     void streamClockPlacesGridTicksExactly_data();
     void streamClockPlacesGridTicksExactly();
+    void streamClockStartsFromTheDriftMeasuredBefore();
     void deviceRendersTheImage();
     void missingDeviceStaysSilentWithoutRetrying();
 };
@@ -227,42 +228,76 @@ void TestSoundOutput::scheduledSoundStartsAtItsFrame()
 
 void TestSoundOutput::streamClockPlacesGridTicksExactly_data()
 {
-    QTest::addColumn<qint64>("lateByNs"); // how late each callback may come, at random
-    QTest::addColumn<qint64>("lostNs");    // time the stream loses a second into it
+    QTest::addColumn<qint64>("lateByNs");  // how late each callback may come, at random
+    QTest::addColumn<double>("devicePpm"); // how much faster than the monotonic clock the device runs
+    QTest::addColumn<qint64>("stallNs");   // how late callbacks come for 0.8 s, 15 s in
+    QTest::addColumn<qint64>("lostNs");    // time the stream loses 20 s in
     QTest::addColumn<int>("reanchors");
-    QTest::newRow("punctual callbacks") << qint64(0) << qint64(0) << 0;
-    QTest::newRow("late, bursty callbacks") << qint64(2'000'000) << qint64(0) << 0;
-    QTest::newRow("an underrun re-anchors once") << qint64(1'000'000) << qint64(30'000'000) << 1;
+    QTest::newRow("punctual callbacks") << qint64(0) << 0.0 << qint64(0) << qint64(0) << 0;
+    QTest::newRow("late, bursty callbacks") << qint64(2'000'000) << 0.0 << qint64(0) << qint64(0) << 0;
+    QTest::newRow("device 300 ppm fast") << qint64(1'000'000) << 300.0 << qint64(0) << qint64(0) << 0;
+    QTest::newRow("device 100 ppm slow") << qint64(1'000'000) << -100.0 << qint64(0) << qint64(0) << 0;
+    QTest::newRow("audio thread starved for 0.8 s")
+        << qint64(1'000'000) << 0.0 << qint64(15'000'000) << qint64(0) << 0;
+    QTest::newRow("an underrun re-anchors once")
+        << qint64(1'000'000) << 0.0 << qint64(0) << qint64(30'000'000) << 1;
 }
 
-// A 512-frame stream at 44.1 kHz whose callbacks come up to lateByNs late;
-// ticks every 500 ms land exactly 22050 frames apart, before and after any
-// lost time, once the clock is anchored.
+// A 1024-frame stream at 44.1 kHz whose callbacks come as the row says.
+// Once the clock has measured the device's rate (12 s in), ticks every
+// 500 ms land 22050 device frames apart at that rate, within a frame, before
+// and after any lost time.
 void TestSoundOutput::streamClockPlacesGridTicksExactly()
 {
     QFETCH(qint64, lateByNs);
+    QFETCH(double, devicePpm);
+    QFETCH(qint64, stallNs);
     QFETCH(qint64, lostNs);
     QFETCH(int, reanchors);
     StreamClock clock(44100);
     QCOMPARE(clock.frameAt(0), StreamClock::kAtOnce);
     QRandomGenerator random(7);
-    const qint64 startNs = 5'000'000'000, bufferNs = 512 * 1'000'000'000LL / 44100;
-    qint64 lost = 0;
+    const double deviceRate = 44100 * (1 + devicePpm / 1e6);
+    const qint64 startNs = 5'000'000'000;
     QList<qint64> frames;
-    for (qint64 k = 1; k <= 3000; ++k) { // about 35 s of callbacks
-        const qint64 dueNs = startNs + k * bufferNs;
-        if (lost == 0 && dueNs - startNs > 1'000'000'000)
-            lost = lostNs;
-        clock.noteRendered(dueNs + lost + qint64(random.bounded(double(lateByNs + 1))), k * 512);
-        if (k % 43 == 0 && clock.isAnchored()) // about every half second, a tick due now
-            frames.append(clock.frameAt(startNs + (k / 43) * 500'000'000));
+    for (qint64 k = 1; k <= 2000; ++k) { // about 46 s of callbacks
+        const qint64 sinceStartNs = std::llround(double(k) * 1024 * 1e9 / deviceRate);
+        const bool stalled = sinceStartNs >= 15'000'000'000 && sinceStartNs < 15'800'000'000;
+        clock.noteRendered(startNs + sinceStartNs + (sinceStartNs > 20'000'000'000 ? lostNs : 0)
+                               + (stalled ? stallNs : 0)
+                               + qint64(random.bounded(double(lateByNs + 1))),
+                           k * 1024);
+        const qint64 tick = sinceStartNs / 500'000'000;
+        if (tick >= 24 && (frames.size() == 0 || tick > 24 + frames.size() - 1))
+            frames.append(clock.frameAt(startNs + tick * 500'000'000)); // a tick due now
     }
     QCOMPARE(clock.reanchors(), reanchors);
-    QVERIFY(frames.size() > 60);
+    QVERIFY(frames.size() > 40);
     int offGrid = 0;
     for (qsizetype i = 1; i < frames.size(); ++i)
-        offGrid += frames[i] - frames[i - 1] == 22050 ? 0 : 1;
+        offGrid += std::abs(double(frames[i] - frames[i - 1]) - deviceRate / 2) <= 1 ? 0 : 1;
     QCOMPARE(offGrid, reanchors); // only the re-anchor moves the grid, once
+}
+
+// A device 300 ppm fast, as the previous stream measured it: the ticks are
+// on its grid from the first second, before any fit of this stream's own.
+void TestSoundOutput::streamClockStartsFromTheDriftMeasuredBefore()
+{
+    const double deviceRate = 44100 * 1.0003;
+    StreamClock clock(44100, -300'000.0 / 1.0003);
+    const qint64 startNs = 5'000'000'000;
+    QList<qint64> frames;
+    for (qint64 k = 1; k <= 350; ++k) { // about 8 s of callbacks
+        const qint64 sinceStartNs = std::llround(double(k) * 1024 * 1e9 / deviceRate);
+        clock.noteRendered(startNs + sinceStartNs, k * 1024);
+        const qint64 tick = sinceStartNs / 500'000'000;
+        if (tick >= 1 && tick > frames.size())
+            frames.append(clock.frameAt(startNs + tick * 500'000'000));
+    }
+    QVERIFY(frames.size() > 10);
+    for (qsizetype i = 1; i < frames.size(); ++i)
+        QVERIFY2(std::abs(double(frames[i] - frames[i - 1]) - deviceRate / 2) <= 1,
+                 qPrintable(QString::number(frames[i] - frames[i - 1])));
 }
 
 void TestSoundOutput::deviceRendersTheImage()
