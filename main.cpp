@@ -17,6 +17,7 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(kCompanyName);
     QApplication::setApplicationName(kProductName);
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(BRISQUET_APP_ID));
 
     Form1 form;
     // Logging off, a shutdown or a kill request closes the window as the user would.

@@ -3,6 +3,7 @@
 // converted by twipsRect(); a control's position is relative to its container.
 #include "form1.h"
 
+#include "form1_accessibility.h"
 #include "ole_color.h"
 #include "twips.h"
 
@@ -106,6 +107,7 @@ void Form1::createControls()
         shpBeat(i).setObjectName(QStringLiteral("shpBeat(%1)").arg(i));
 
     setDesignTabOrder();
+    describeForAccessibility(*this);
     Text1->setFocus();
 }
 

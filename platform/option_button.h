@@ -1,9 +1,13 @@
 // An option button: a radio button whose BackColor (ole_color.h) is read and
-// written by name. The buttons of one container form one group.
+// written by name. The buttons of one container form one group, and the
+// group is one stop of the Tab key: tabbing into it lands on the chosen
+// button (the arrow keys then move the choice), not on whichever button
+// comes first.
 #pragma once
 
 #include "ole_color.h"
 
+#include <QFocusEvent>
 #include <QRadioButton>
 
 class OptionButton : public QRadioButton
@@ -19,6 +23,20 @@ public:
     {
         m_backColor = color;
         paintBackColor(*this, color);
+    }
+
+protected:
+    void focusInEvent(QFocusEvent *event) override
+    {
+        QRadioButton::focusInEvent(event);
+        if (isChecked() || (event->reason() != Qt::TabFocusReason && event->reason() != Qt::BacktabFocusReason))
+            return;
+        for (OptionButton *sibling : parentWidget()->findChildren<OptionButton *>(Qt::FindDirectChildrenOnly)) {
+            if (sibling->isChecked() && sibling->isEnabled() && sibling->isVisible()) {
+                sibling->setFocus(event->reason());
+                return;
+            }
+        }
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "shape.h"
 
+#include <QAccessible>
 #include <QPainter>
 
 Shape::Shape(QWidget *parent) : QWidget(parent)
@@ -14,6 +15,12 @@ void Shape::setFillStyle(FillStyle style)
         return;
     m_fillStyle = style;
     update();
+    if (QAccessible::isActive()) { // a screen reader hears a filled shape as checked
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void Shape::setBorderColor(const QColor &color)
