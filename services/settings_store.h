@@ -11,7 +11,11 @@
 //
 // A settings file that does not read cleanly is moved aside, next to the
 // original with a ".unreadable-<time>" suffix, before the first write, so a
-// write never silently drops what the user had.
+// write never silently drops what the user had. One that reads, but that a
+// rewrite would not keep line for line (comments, lines that are no entry,
+// bytes that are no UTF-8: whatever a trial rewrite drops), is copied beside
+// itself as ".as-edited-<content hash>" before the first write of a run,
+// once per distinct content.
 #pragma once
 
 #include <QString>

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,6 +21,7 @@ const QString kApp = QStringLiteral("QuernwickTest");
 // Child process modes, so that saving and reading happen in processes of their own:
 //   child save <section> <key> <value file> [kill]
 //   child get <section> <key> <default> <out file>
+//   child type <section> <prefix> <count>
 int childMain(const QStringList &args)
 {
     if (args.value(2) == u"save") {
@@ -29,6 +31,11 @@ int childMain(const QStringList &args)
         SaveSetting(kApp, args.value(3), args.value(4), QString::fromUtf8(in.readAll()));
         if (args.value(6) == u"kill")
             std::raise(SIGKILL);
+        return 0;
+    }
+    if (args.value(2) == u"type") { // child type <section> <prefix> <count>: one write per keystroke
+        for (int n = 1; n <= args.value(5).toInt(); ++n)
+            SaveSetting(kApp, args.value(3), QStringLiteral("Text1"), args.value(4) + QString::number(n));
         return 0;
     }
     if (args.value(2) == u"get") {
@@ -55,8 +62,14 @@ private slots:
     void unreadableFileIsMovedAsideBeforeTheFirstWrite_data();
     void unreadableFileIsMovedAsideBeforeTheFirstWrite();
     void unwritableStoreRaisesAnAccessError();
+    void handEditedLinesAreKeptInACopy_data();
+    void handEditedLinesAreKeptInACopy();
+    void handEditedCopyIsMadeOncePerContent();
+    void twoProcessesTypingAtOnceLoseNothing();
 
 private:
+    QString writeStoreFile(const QString &section, const QByteArray &content);
+    QStringList copiesOf(const QString &section);
     QProcess::ExitStatus runChild(const QStringList &args);
     void saveInChild(const QString &section, const QString &key, const QString &value,
                      bool killAfter = false);
@@ -199,6 +212,99 @@ void TestSettingsStore::unwritableStoreRaisesAnAccessError()
     QCOMPARE(GetSetting(blockedApp, QStringLiteral("Brisquet"), QStringLiteral("Text1"),
                         QStringLiteral("120")),
              QStringLiteral("120"));
+}
+
+QString TestSettingsStore::writeStoreFile(const QString &section, const QByteArray &content)
+{
+    const QString fileName = settingsLocation(kApp, section);
+    QDir().mkpath(QFileInfo(fileName).path());
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(fileName));
+    return fileName;
+}
+
+QStringList TestSettingsStore::copiesOf(const QString &section)
+{
+    const QFileInfo store(settingsLocation(kApp, section));
+    QStringList copies;
+    for (const QFileInfo &copy : QDir(store.path()).entryInfoList({store.fileName() + ".as-edited-*"})) {
+        QFile file(copy.filePath());
+        copies.append(file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().toHex()) : QString());
+    }
+    return copies;
+}
+
+void TestSettingsStore::handEditedLinesAreKeptInACopy_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("copied");
+    QTest::newRow("comment lines")
+        << QByteArray("; tempo for the Bach\n# slower on Mondays\n[General]\nText1=96\n") << true;
+    QTest::newRow("a line that is no entry")
+        << QByteArray("[General]\nText1=96\nplay this one slower\n") << true;
+    QTest::newRow("invalid UTF-8 in a value") << QByteArray("[General]\nText1=9\xff\xfe\n") << true;
+    QTest::newRow("CR LF line ends, entries only") << QByteArray("[General]\r\nText1=96\r\n") << false;
+    QTest::newRow("as Brisquet writes it") << QByteArray("[General]\nText1=96\n") << false;
+}
+
+// What a rewrite would drop is kept byte for byte beside the file, and the
+// new value is written all the same.
+void TestSettingsStore::handEditedLinesAreKeptInACopy()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, copied);
+    const QString section = QStringLiteral("edited-%1").arg(QTest::currentDataTag()).replace(u' ', u'-');
+    writeStoreFile(section, content);
+
+    saveInChild(section, QStringLiteral("Text1"), QStringLiteral("100"));
+
+    QCOMPARE(copiesOf(section), copied ? QStringList{QString::fromLatin1(content.toHex())} : QStringList{});
+    QCOMPARE(getInChild(section, QStringLiteral("Text1"), QStringLiteral("120")), QStringLiteral("100"));
+}
+
+void TestSettingsStore::handEditedCopyIsMadeOncePerContent()
+{
+    const QString section = QStringLiteral("edited-again");
+    const QByteArray first("; mine\n[General]\nText1=96\n"), second("; mine too\n[General]\nText1=80\n");
+    writeStoreFile(section, first);
+    saveInChild(section, QStringLiteral("Text1"), QStringLiteral("100"));
+    saveInChild(section, QStringLiteral("Text1"), QStringLiteral("110")); // the file is clean now
+    writeStoreFile(section, first);                                      // the same edit again
+    saveInChild(section, QStringLiteral("Text1"), QStringLiteral("120"));
+    QCOMPARE(copiesOf(section).size(), 1);
+    writeStoreFile(section, second);
+    saveInChild(section, QStringLiteral("Text1"), QStringLiteral("130"));
+    QCOMPARE(copiesOf(section).size(), 2);
+}
+
+// Two copies of Brisquet typing into one store: every read of the file in
+// the meantime parses with the other entry in it, and the last write wins.
+void TestSettingsStore::twoProcessesTypingAtOnceLoseNothing()
+{
+    const QString section = QStringLiteral("two-writers");
+    const QString fileName = writeStoreFile(section, "[General]\nText1=96\nOther=keep\n");
+    constexpr int kWrites = 300;
+    QProcess first, second;
+    for (auto [child, prefix] : {std::pair{&first, "A-"}, std::pair{&second, "B-"}})
+        child->start(QCoreApplication::applicationFilePath(),
+                     {QStringLiteral("child"), QStringLiteral("type"), section, QLatin1String(prefix),
+                      QString::number(kWrites)});
+    int reads = 0;
+    while (first.state() != QProcess::NotRunning || second.state() != QProcess::NotRunning) {
+        QSettings store(fileName, QSettings::IniFormat);
+        QCOMPARE(store.status(), QSettings::NoError);
+        QCOMPARE(store.value(QStringLiteral("Other")).toString(), QStringLiteral("keep"));
+        ++reads;
+        first.waitForFinished(5);
+        second.waitForFinished(5);
+    }
+    QVERIFY(reads > 10);
+    QCOMPARE(first.exitCode() + second.exitCode(), 0);
+    const QString last = getInChild(section, QStringLiteral("Text1"), QString());
+    QVERIFY2(last == QStringLiteral("A-%1").arg(kWrites) || last == QStringLiteral("B-%1").arg(kWrites),
+             qPrintable(last));
+    QCOMPARE(getInChild(section, QStringLiteral("Other"), QString()), QStringLiteral("keep"));
 }
 
 int main(int argc, char *argv[])
