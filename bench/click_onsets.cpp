@@ -5,10 +5,14 @@
 // envelope wanders; its own decay never counts as a second onset).
 //
 // Usage:
-//   bench_click_onsets <recording.wav> <period-ms> [errors.txt]
+//   bench_click_onsets <recording.wav> <period-ms> [errors.txt [device-rate]]
 //     Prints onsets, beat-to-beat interval errors against period-ms (the
 //     first onset dropped), drift, and where the end sound fell on the grid;
-//     writes each interval error (in samples) to errors.txt.
+//     writes each interval error (in samples) to errors.txt. With the
+//     device's measured rate (frames per second of the monotonic clock), the
+//     errors are against period-ms of real time in the device's own frames,
+//     and a second line gives those of the clicks from 10 s on, once Brisquet
+//     has measured that rate itself.
 //   bench_click_onsets --train <out.wav> <period-ms> <beats>
 //     Writes a pre-rendered click train (accent, then three clicks, at
 //     exactly period-ms), the floor of the method when played with paplay.
@@ -192,6 +196,35 @@ std::vector<Onset> findOnsets(const std::vector<double> &x, double periodMs, con
     return onsets;
 }
 
+// Mean, SD, p99 and largest interval error, and the drift: the slope of
+// onset against beat number, against the expected interval.
+void printErrors(const char *what, const std::vector<double> &errors, const std::vector<Onset> &clicks,
+                 double expected)
+{
+    const double mean = std::accumulate(errors.begin(), errors.end(), 0.0) / double(errors.size());
+    double var = 0, worst = 0;
+    std::vector<double> magnitudes;
+    for (double e : errors) {
+        var += (e - mean) * (e - mean);
+        worst = std::max(worst, std::abs(e));
+        magnitudes.push_back(std::abs(e));
+    }
+    std::sort(magnitudes.begin(), magnitudes.end());
+    const double sd = std::sqrt(var / double(errors.size()));
+    const double p99 = magnitudes[std::min(magnitudes.size() - 1, size_t(0.99 * double(magnitudes.size())))];
+    const double n = double(clicks.size());
+    double sk = 0, sf = 0, skk = 0, skf = 0;
+    for (size_t k = 0; k < clicks.size(); ++k) {
+        const double f = double(clicks[k].frame - clicks[0].frame);
+        sk += double(k); sf += f; skk += double(k) * double(k); skf += double(k) * f;
+    }
+    const double slope = (n * skf - sk * sf) / (n * skk - sk * sk);
+    const double driftPpm = (slope / expected - 1) * 1e6;
+    const double ms = 1000.0 / kRate;
+    std::printf("%s: mean %.2f sd %.2f p99 %.1f max %.1f samples (sd %.3f p99 %.3f max %.3f ms), drift %.1f ppm\n",
+                what, mean, sd, p99, worst, sd * ms, p99 * ms, worst * ms, driftPpm);
+}
+
 void writeTrain(const QString &path, double periodMs, int beats)
 {
     const std::vector<float> accent = decodedSound(103), click = decodedSound(102);
@@ -231,7 +264,6 @@ int main(int argc, char *argv[])
         return 2;
     }
     const double periodMs = std::atof(argv[2]);
-    const double expected = periodMs * kRate / 1000;
     const std::vector<double> x = readMono(QString::fromLocal8Bit(argv[1]));
     const std::vector<Template> templates = {makeTemplate('A', 103), makeTemplate('c', 102), makeTemplate('E', 104)};
     std::vector<Onset> onsets = findOnsets(x, periodMs, templates);
@@ -248,44 +280,34 @@ int main(int argc, char *argv[])
         worstMatch = std::min(worstMatch, o.match);
     clicks.erase(clicks.begin()); // the first click of a run also pays for the start: dropped
 
+    const double rate = argc > 4 ? std::atof(argv[4]) : kRate;
+    const double expected = periodMs * rate / 1000;
     std::vector<double> errors;
     for (size_t k = 1; k < clicks.size(); ++k)
         errors.push_back(double(clicks[k].frame - clicks[k - 1].frame) - expected);
-    const double mean = std::accumulate(errors.begin(), errors.end(), 0.0) / double(errors.size());
-    double var = 0, worst = 0;
-    std::vector<double> magnitudes;
-    for (double e : errors) {
-        var += (e - mean) * (e - mean);
-        worst = std::max(worst, std::abs(e));
-        magnitudes.push_back(std::abs(e));
-    }
-    std::sort(magnitudes.begin(), magnitudes.end());
-    const double sd = std::sqrt(var / double(errors.size()));
-    const double p99 = magnitudes[std::min(magnitudes.size() - 1, size_t(0.99 * double(magnitudes.size())))];
-    // Drift: the slope of onset against beat number, against the period.
-    const double n = double(clicks.size());
-    double sk = 0, sf = 0, skk = 0, skf = 0;
-    for (size_t k = 0; k < clicks.size(); ++k) {
-        const double f = double(clicks[k].frame - clicks[0].frame);
-        sk += double(k); sf += f; skk += double(k) * double(k); skf += double(k) * f;
-    }
-    const double slope = (n * skf - sk * sf) / (n * skk - sk * sk);
-    const double driftPpm = (slope / expected - 1) * 1e6;
-    const double ms = 1000.0 / kRate;
-    std::printf("clicks %zu (first dropped), intervals %zu, matched >= %.3f, gain %.4f\n", clicks.size(),
-                errors.size(), worstMatch, gain);
-    std::printf("interval error: mean %.3f sd %.3f p99 %.1f max %.1f samples"
-                " (sd %.3f p99 %.3f max %.3f ms), drift %.2f ppm\n",
-                mean, sd, p99, worst, sd * ms, p99 * ms, worst * ms, driftPpm);
+    std::printf("clicks %zu (first dropped), intervals %zu, matched >= %.3f, gain %.4f, against %.2f Hz\n",
+                clicks.size(), errors.size(), worstMatch, gain, rate);
+    printErrors("interval error", errors, clicks, expected);
+    const size_t settledFrom = size_t(std::find_if(clicks.begin(), clicks.end(), [&](const Onset &o) {
+                                          return double(o.frame - clicks[0].frame) >= 10 * rate;
+                                      }) - clicks.begin());
+    if (settledFrom + 3 < clicks.size())
+        printErrors("from 10 s", std::vector<double>(errors.begin() + long(settledFrom), errors.end()),
+                    std::vector<Onset>(clicks.begin() + long(settledFrom), clicks.end()), expected);
+    // The end sound against the grid the last clicks extend to: their own
+    // spacing, so that a mean error of a tenth of a sample over ten minutes
+    // of clicks does not count against it.
     for (const Onset &end : ends) {
-        const double beats = double(end.frame - clicks[0].frame) / expected;
-        std::printf("end sound: %.3f samples off the beat grid (%.0f beats after the second click)\n",
-                    (beats - std::round(beats)) * expected, std::round(beats));
+        const size_t last = clicks.size() - 1, from = last >= 20 ? last - 20 : 0;
+        const double spacing = double(clicks[last].frame - clicks[from].frame) / double(last - from);
+        const double beats = double(end.frame - clicks[last].frame) / spacing;
+        std::printf("end sound: %.3f samples off the beat grid (%.0f beats after the last click)\n",
+                    (beats - std::round(beats)) * spacing, std::round(beats));
     }
     if (argc > 3) {
         FILE *out = std::fopen(argv[3], "w");
         for (double e : errors)
-            std::fprintf(out, "%.0f\n", e);
+            std::fprintf(out, "%.2f\n", e);
         std::fclose(out);
     }
     return 0;

@@ -4,56 +4,107 @@
 # the real Form1 driven by bench_metronome, clicks found by
 # bench_click_onsets. Each case runs the grid design and the naive one (every
 # click at once, at the next device buffer) side by side, idle and with both
-# cores busy; the floor is a pre-rendered click train played with paplay.
-# Needs pulseaudio and pulseaudio-utils. Usage:
+# cores busy; then one full session at 120 bpm to the automatic stop; the
+# floor is a pre-rendered click train played with paplay. The sink's real
+# rate against the monotonic clock is measured during each recording, and
+# the errors are given in its frames against the real-time period.
+# Needs pulseaudio, pulseaudio-utils and gnuplot-nox. Usage:
 #   bench/timing.sh [seconds] [tempo...]      (default: 30 s at 30 120 250 600)
+# BENCH_FULL=0 leaves out the ten-minute session. The plot of the interval
+# errors at 120 bpm goes to docs/timing-intervals.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}; shift || true
 tempos=("${@:-30 120 250 600}"); tempos=(${tempos[*]})
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISQUET_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-bench --parallel "$(nproc)" --target bench_metronome bench_click_onsets >/dev/null
+cmake --build build-bench --parallel "$(nproc)" --target bench_metronome bench_click_onsets bench_sink_rate >/dev/null
 bin=$PWD/build-bench/bench
+docs=$PWD/docs
 work=$(mktemp -d)
 export HOME=$work XDG_RUNTIME_DIR=$work PULSE_RUNTIME_PATH=$work/pulse PULSE_STATE_PATH=$work/state
 export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=pulseaudio PULSE_SINK=metro
 pulseaudio -n --daemonize=yes --exit-idle-time=-1 --load=module-native-protocol-unix \
     --load="module-null-sink sink_name=metro rate=44100 channels=2" 2>/dev/null
 busy=()
-cleanup() { kill "${busy[@]}" 2>/dev/null || true; pulseaudio --kill 2>/dev/null || true; }
+cleanup() { kill "${busy[@]}" "${keepalive:-}" 2>/dev/null || true; pulseaudio --kill 2>/dev/null || true; }
 trap cleanup EXIT
-sleep 1
+# An idle null sink sleeps for up to two seconds between wake-ups, so a new
+# stream waits that long for its first request; a desktop's sink is awake
+# whenever anything plays. A silent low-latency stream keeps this one awake.
+pacat --playback --device=metro --raw --format=s16le --rate=44100 --channels=2 \
+    --latency-msec=20 /dev/zero & keepalive=$!
+sleep 3
 
-record() { # out.wav command...
-    local out=$1; shift
+record() { # name seconds command...: $work/name.wav, and in $work/name.rate the
+    # sink's rate while the session runs (from 1 s into the recording to its length)
+    local name=$1 length=$2; shift 2
     parecord --latency-msec=20 --device=metro.monitor --file-format=wav --format=s16le \
-        --rate=44100 --channels=2 "$out" &
-    local rec=$!; sleep 0.5
+        --rate=44100 --channels=2 "$work/$name.wav" &
+    local rec=$!
+    parecord --raw --latency-msec=20 --device=metro.monitor --format=s16le --rate=44100 \
+        --channels=2 | "$bin/bench_sink_rate" 1 "$length" > "$work/$name.rate" &
+    local rate=$!
+    sleep 0.5
     "$@"
-    sleep 0.5; kill -INT "$rec"; wait "$rec" || true
+    sleep 0.5; kill -INT "$rec"; pkill -INT -f "parecord --raw" || true
+    wait "$rec" "$rate" || true
 }
 
-echo "| tempo | load | design | late starts | re-anchors | interval error (samples) |"
-echo "|---|---|---|---|---|---|"
+figures() { # the sd/p99/max part of an analyser line
+    sed -E 's/.*sd ([-0-9.]+) p99 ([-0-9.]+) max ([-0-9.]+) samples.*/\1 \/ \2 \/ \3/'
+}
+
+row() { # name tempo load design counts
+    local name=$1 tempo=$2 load=$3 design=$4 counts=$5 period out rate
+    period=$(awk -v t="$tempo" 'BEGIN { printf "%.6f", 60000 / t }')
+    rate=$(cat "$work/$name.rate")
+    out=$("$bin/bench_click_onsets" "$work/$name.wav" "$period" "$work/$name.err" "$rate" || true)
+    local late reanchors all settled end
+    late=$(sed -E 's/.*late starts ([0-9]+).*/\1/' <<<"$counts")
+    reanchors=$(sed -E 's/.*re-anchors ([0-9]+).*/\1/' <<<"$counts")
+    all=$(grep '^interval error' <<<"$out" | figures || echo "no clicks found")
+    settled=$(grep '^from 10 s' <<<"$out" | figures || echo "-")
+    end=$(grep '^end sound' <<<"$out" | sed -E 's/end sound: ([-0-9.]+) samples.*/\1/' || true)
+    echo "| $tempo | $load | $design | $late | $reanchors | $rate | $all | $settled |${end:+ end sound $end samples off the grid |}"
+}
+
+echo "| tempo | load | design | late starts | re-anchors | sink rate (Hz) | interval error sd / p99 / max (samples) | from 10 s on |"
+echo "|---|---|---|---|---|---|---|---|"
 for load in idle busy; do
     if [ "$load" = busy ]; then
         for _ in 1 2; do (while :; do :; done) & busy+=($!); done
     fi
     for tempo in "${tempos[@]}"; do
-        period=$(( (60000 + tempo / 2) / tempo ))
         for design in grid naive; do
-            wav=$work/$tempo-$load-$design.wav
-            counts=$(record "$wav" "$bin/bench_metronome" "$tempo" "$seconds" "$design" 2>/dev/null | grep 'late starts')
-            result=$("$bin/bench_click_onsets" "$wav" "$period" "$work/$tempo-$load-$design.err" | grep 'interval error' || echo "no clicks found")
-            late=$(sed -E 's/late starts ([0-9]+).*/\1/' <<<"$counts")
-            reanchors=$(sed -E 's/.*re-anchors ([0-9]+).*/\1/' <<<"$counts")
-            echo "| $tempo | $load | $design | $late | $reanchors | ${result#interval error: } |"
+            name=$tempo-$load-$design
+            counts=$(record "$name" "$seconds" "$bin/bench_metronome" "$tempo" "$seconds" "$design" 2>/dev/null | grep 'late starts')
+            row "$name" "$tempo" "$load" "$design" "$counts"
         done
     done
 done
 kill "${busy[@]}" 2>/dev/null || true; busy=()
 
+if [ "${BENCH_FULL:-1}" = 1 ]; then
+    counts=$(record full 600 "$bin/bench_metronome" 120 full grid 2>/dev/null | tee "$work/full.out" | grep 'late starts')
+    row full 120 idle "grid, 10 min to the automatic stop" "$counts"
+fi
+
 "$bin/bench_click_onsets" --train "$work/train.wav" 500 40
-record "$work/floor.wav" paplay --device=metro "$work/train.wav"
-echo "| 120 | idle | paplay floor | - | - | $("$bin/bench_click_onsets" "$work/floor.wav" 500 | grep 'interval error' | sed 's/interval error: //') |"
+record floor 20 paplay --device=metro "$work/train.wav"
+rate=$(cat "$work/floor.rate")
+echo "| 120 | idle | paplay floor | - | - | $rate | $("$bin/bench_click_onsets" "$work/floor.wav" 500 | grep '^interval error' | figures) | - |"
+
+if [ -s "$work/120-busy-grid.err" ] && command -v gnuplot >/dev/null; then
+    gnuplot <<PLOT
+set terminal pngcairo size 900,420 font "Liberation Sans,10"
+set output "$docs/timing-intervals.png"
+set title "Beat-to-beat interval error at 120 bpm, both cores busy, PulseAudio null sink"
+set xlabel "beat"
+set ylabel "error (samples at 44.1 kHz)"
+set yrange [-600:600]
+set grid
+plot "$work/120-busy-naive.err" with linespoints pt 7 ps 0.5 title "naive: at the next device buffer", \
+     "$work/120-busy-grid.err" with linespoints pt 7 ps 0.5 lw 2 title "Brisquet: on the sample grid"
+PLOT
+fi
 echo "recordings and interval errors: $work"

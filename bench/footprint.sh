@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# What Brisquet costs the machine, beside a bare Qt window of its size (and
+# the same with one line of text, which makes Qt load its font database), all
+# under a private Xvfb with a private PulseAudio null sink:
+#  - start-up, process start to the window's first frame, median of 10;
+#  - resident memory after start-up and after a full ten-minute session;
+#  - CPU while ticking at 120 bpm with sound (60 s), and idle after the
+#    session (60 s), from /proc (ticks of 10 ms).
+# Needs xvfb, xdotool, python3-xlib, pulseaudio and pulseaudio-utils.
+# BENCH_SESSION_S shortens the session (default 600 s, to the automatic stop).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISQUET_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-bench --parallel "$(nproc)" --target brisquet bench_bare_window >/dev/null
+brisquet=$PWD/build-bench/brisquet bare=$PWD/build-bench/bench/bench_bare_window
+text="$bare text"
+session=${BENCH_SESSION_S:-600}
+work=$(mktemp -d)
+export HOME=$work XDG_RUNTIME_DIR=$work PULSE_RUNTIME_PATH=$work/pulse PULSE_STATE_PATH=$work/state
+export XDG_CONFIG_HOME=$work/config SDL_AUDIODRIVER=pulseaudio PULSE_SINK=metro QT_QPA_PLATFORM=xcb
+pulseaudio -n --daemonize=yes --exit-idle-time=-1 --load=module-native-protocol-unix \
+    --load="module-null-sink sink_name=metro rate=44100 channels=2" 2>/dev/null
+Xvfb :77 -screen 0 1024x768x24 -nolisten tcp & xvfb=$!
+export DISPLAY=:77
+cleanup() { kill "$xvfb" 2>/dev/null || true; pulseaudio --kill 2>/dev/null || true; }
+trap cleanup EXIT
+sleep 1
+
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+for program in bare text brisquet; do
+    for _ in $(seq 10); do
+        read -r ms pid < <(bench/first_frame.py ${!program})
+        echo "$ms" >> "$work/$program.ms"
+        sleep 1; rss "$pid" >> "$work/$program.rss"
+        kill "$pid"; wait "$pid" 2>/dev/null || true
+    done
+done
+echo "start-up to the first frame, median of 10: bare $(median < "$work/bare.ms") ms," \
+     "bare with text $(median < "$work/text.ms") ms, brisquet $(median < "$work/brisquet.ms") ms"
+echo "resident memory 1 s after start-up, median: bare $(median < "$work/bare.rss") KiB," \
+     "bare with text $(median < "$work/text.rss") KiB, brisquet $(median < "$work/brisquet.rss") KiB"
+
+read -r _ pid < <(bench/first_frame.py "$brisquet")
+sleep 2
+before=$(rss "$pid")
+xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Brisquet$' | head -1)" key Tab space
+sleep 5
+a=$(ticks "$pid"); sleep 60; b=$(ticks "$pid")
+[ -n "$(pactl list short sink-inputs)" ] || { echo "no sound stream: the Start press did not arrive"; exit 1; }
+echo "ticking at 120 bpm: $((b - a)) ticks of 10 ms in 60 s, rss $(rss "$pid") KiB, threads $(ls /proc/"$pid"/task | wc -l)"
+if [ "$session" -lt 600 ]; then
+    sleep $((session - 65)); xdotool key space
+else
+    sleep $((600 - 65 + 3)) # to the automatic stop and its end sound
+fi
+sleep 5
+a=$(ticks "$pid"); sleep 60; b=$(ticks "$pid")
+echo "idle after the session: $((b - a)) ticks of 10 ms in 60 s;" \
+     "rss before the session $before KiB, after $(rss "$pid") KiB, threads $(ls /proc/"$pid"/task | wc -l)"
+kill "$pid"
