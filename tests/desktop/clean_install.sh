@@ -8,7 +8,15 @@
 set -euo pipefail
 deb=$(realpath "$1")
 root=$(mktemp -d /var/tmp/brisquet-clean-XXXXXX)
-cleanup() { umount "$root/proc" 2>/dev/null || true; rm -rf "$root"; }
+cleanup() {
+    # Never remove the folder while /proc is mounted inside it: rm would walk the real /proc.
+    umount "$root/proc" 2>/dev/null || umount -l "$root/proc" 2>/dev/null || true
+    if mountpoint -q "$root/proc"; then
+        echo "left $root in place: $root/proc is still mounted" >&2
+    else
+        rm -rf --one-file-system "$root"
+    fi
+}
 trap cleanup EXIT
 debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian >/dev/null
 mount -t proc proc "$root/proc"
