@@ -85,8 +85,9 @@ void Form1::dispatchMouseMove(QObject *surface, QMouseEvent &event)
         if (owner != surface)
             continue;
         const MouseArgs args = mouseArgs(event);
+        const auto method = handler.second; // a lambda may not capture a structured binding (clang 14)
         runUntrapped(handlerLocation(handler.first),
-                     [&] { (this->*handler.second)(args.button, args.shift, args.x, args.y); });
+                     [&] { (this->*method)(args.button, args.shift, args.x, args.y); });
         return;
     }
 }

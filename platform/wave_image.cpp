@@ -17,12 +17,34 @@ struct SdlWaveBuffer
     ~SdlWaveBuffer() { SDL_FreeWAV(data); }
 };
 
+// True when a chunk up to and including the first "data" chunk claims more
+// bytes than follow it. SDL allocates what a chunk claims before it finds
+// out, so a few bytes claiming four gigabytes would cost that much memory
+// before being refused; such an image is refused here first. SDL's own
+// checks of everything else stay as they are.
+bool claimsMoreThanItHolds(const QByteArray &image)
+{
+    const auto u32At = [&](qsizetype at) {
+        const auto *p = reinterpret_cast<const unsigned char *>(image.constData() + at);
+        return quint64(p[0]) | quint64(p[1]) << 8 | quint64(p[2]) << 16 | quint64(p[3]) << 24;
+    };
+    for (qsizetype at = 12; at + 8 <= image.size();) {
+        const quint64 length = u32At(at + 4);
+        if (length > quint64(image.size() - at - 8))
+            return true;
+        if (image.mid(at, 4) == "data")
+            return false;
+        at += 8 + qsizetype(length) + qsizetype(length & 1);
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<std::vector<float>> decodeWaveImage(const QByteArray &image,
                                                   const OutputFormat &format)
 {
-    if (image.isEmpty() || image.size() > kLargestImageBytes)
+    if (image.isEmpty() || image.size() > kLargestImageBytes || claimsMoreThanItHolds(image))
         return std::nullopt;
 
     // A chunk that claims more bytes than the image holds is a damaged image.
@@ -43,9 +65,11 @@ std::optional<std::vector<float>> decodeWaveImage(const QByteArray &image,
         < 0)
         return std::nullopt;
     cvt.len = static_cast<int>(sampleBytes);
-    std::vector<float> decoded((static_cast<size_t>(cvt.len) * static_cast<size_t>(cvt.len_mult)
-                                + sizeof(float) - 1)
-                               / sizeof(float));
+    const size_t workBytes = static_cast<size_t>(cvt.len) * static_cast<size_t>(cvt.len_mult);
+    if (workBytes > static_cast<size_t>(kLargestDecodedBytes)
+        || static_cast<double>(sampleBytes) * cvt.len_ratio > static_cast<double>(kLargestDecodedBytes))
+        return std::nullopt;
+    std::vector<float> decoded((workBytes + sizeof(float) - 1) / sizeof(float));
     std::memcpy(decoded.data(), samples.data, sampleBytes);
     cvt.buf = reinterpret_cast<Uint8 *>(decoded.data());
     if (cvt.needed && SDL_ConvertAudio(&cvt) != 0)

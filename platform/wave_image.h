@@ -20,5 +20,10 @@ struct OutputFormat
     int channels = 2;
 };
 
+// Nothing when the decoded samples would take more than kLargestDecodedBytes
+// (about three minutes at 44.1 kHz stereo): a few bytes claiming a sample
+// rate of 1 Hz would otherwise resample to gigabytes.
 std::optional<std::vector<float>> decodeWaveImage(const QByteArray &image,
                                                   const OutputFormat &format);
+
+inline constexpr qsizetype kLargestDecodedBytes = 64 * 1024 * 1024;

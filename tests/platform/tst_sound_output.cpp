@@ -125,6 +125,8 @@ void TestSoundOutput::unplayableImagesDecodeToNothing_data()
     QTest::newRow("zero channels")
         << riffWave({fmtChunk(1, 0, 44100, 16), {"data", QByteArray(400, '\1')}});
     QTest::newRow("data claims 2 GiB") << hugeData;
+    QTest::newRow("1 Hz: 40 kB that would decode to 7 GB")
+        << riffWave({fmtChunk(1, 2, 1, 16), {"data", pcm16(10000, 2, 100)}});
 }
 
 void TestSoundOutput::unplayableImagesDecodeToNothing()
