@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <cmath>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <cstring>
 
 namespace {
@@ -385,6 +388,13 @@ private:
         m_deviceDriftNsPerS = m_clock->driftNsPerS();
         m_clock.reset();
         m_state = SoundOutputState::NotOpened;
+        // Idle Brisquet holds no connection to the sound server either, and
+        // hands the memory of the session's stream back to the system.
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        m_sdlStarted = false;
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
     }
 
     // SDL's audio thread, with the device lock held.
