@@ -5,8 +5,10 @@
 // Usage: bench_metronome <tempo> <seconds|full> [grid|naive]
 //  - grid: clicks on the sample grid, as Brisquet plays them;
 //  - naive: each click at once, at the next device buffer (the old design).
-// Prints the output's late starts, re-anchors and dropped starts, and the
-// process's CPU time and resident memory.
+// Prints the output's late starts, re-anchors and dropped starts, the
+// process's CPU time and resident memory, and how long the window took to
+// answer the Stop click (posted as a real mouse press and release, so it
+// waits behind whatever the event queue holds, as a user's click does).
 #include "form1.h"
 #include "met.h"
 #include "process_usage.h"
@@ -15,6 +17,8 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTimer>
 
 int main(int argc, char *argv[])
@@ -52,10 +56,27 @@ int main(int argc, char *argv[])
             QTimer::singleShot(2000, &app, &QApplication::quit);
         });
     } else {
+        qint64 clickPostedNs = 0;
+        QObject::connect(form.PushButton6, &QPushButton::clicked, &app, [&] {
+            if (clickPostedNs != 0)
+                std::printf("stop response: %.3f ms\n", double(monotonicNowNs() - clickPostedNs) / 1e6);
+        });
         QTimer::singleShot(seconds * 1000, &app, [&] {
             printCounts();
-            form.PushButton6_Click();
-            QTimer::singleShot(1000, &app, &QApplication::quit);
+            const QPointF centre = QRectF(form.PushButton6->rect()).center();
+            clickPostedNs = monotonicNowNs();
+            for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                QCoreApplication::postEvent(form.PushButton6,
+                                            new QMouseEvent(type, centre, form.PushButton6->mapToGlobal(centre),
+                                                            Qt::LeftButton,
+                                                            type == QEvent::MouseButtonPress ? Qt::LeftButton
+                                                                                             : Qt::NoButton,
+                                                            Qt::NoModifier));
+            QTimer::singleShot(1000, &app, [&] {
+                if (Met::Session.IsTicking)
+                    std::printf("still ticking a second after the Stop click\n");
+                QApplication::quit();
+            });
         });
     }
     QApplication::exec();
