@@ -1,9 +1,9 @@
 // Any bytes under the hand pointer's name: a picture, or the "Invalid
 // picture" failure the load handler reports at its line 106.
+#include "input_file.h"
 #include "picture.h"
 #include "runtime_error.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 
@@ -24,11 +24,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString path = folder->filePath(QStringLiteral("HAND-M.CUR"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
-        std::abort();
-    file.close();
+    writeInputFile(path, data, size);
     try {
         const Picture picture = LoadPicture(path);
         if (picture.image.isNull())

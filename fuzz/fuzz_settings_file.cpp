@@ -2,6 +2,7 @@
 // text (or the default), the first keystroke's write goes through, and no
 // byte the user had is lost: the file is moved aside, or copied aside, or
 // every one of its lines is still in it.
+#include "input_file.h"
 #include "runtime_error.h"
 #include "settings_store.h"
 
@@ -44,10 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString fileName = settingsLocation(QStringLiteral("Quernwick"), section);
     const QDir folder = QFileInfo(fileName).dir();
     folder.mkpath(QStringLiteral("."));
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(original) != original.size())
-        std::abort();
-    file.close();
+    writeInputFile(fileName, data, size);
 
     try {
         (void)GetSetting(QStringLiteral("Quernwick"), section, QStringLiteral("Text1"), QStringLiteral("120"));

@@ -1,9 +1,9 @@
 // Any bytes as the skin file: applied to a window, or a clear failure.
+#include "input_file.h"
 #include "runtime_error.h"
 #include "skin_framework.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -26,11 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString path = folder->filePath(QStringLiteral("o.cjs"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
-        std::abort();
-    file.close();
+    writeInputFile(path, data, size);
     SkinFramework skin;
     skin.setEnabled(true);
     try {
