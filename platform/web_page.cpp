@@ -18,18 +18,25 @@ Replaceable<void(const QString &)> &seam()
 }
 } // namespace
 
+#ifdef Q_OS_WIN
+ShellCommand webPageCommand(const QString &address)
+{
+    return {QStringLiteral("explorer"), QLatin1Char('"') + address + QLatin1Char('"'), SW_SHOWMINIMIZED};
+}
+#endif
+
 void openWebPage(const QString &address)
 {
     if (seam().runReplacement(address))
         return;
 #ifdef Q_OS_WIN
-    // The command line is: explorer "<address>", shown minimized with the focus.
+    const ShellCommand command = webPageCommand(address);
     QProcess explorer;
-    explorer.setProgram(QStringLiteral("explorer"));
-    explorer.setNativeArguments(QLatin1Char('"') + address + QLatin1Char('"'));
-    explorer.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+    explorer.setProgram(command.program);
+    explorer.setNativeArguments(command.nativeArguments);
+    explorer.setCreateProcessArgumentsModifier([&command](QProcess::CreateProcessArguments *arguments) {
         arguments->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
-        arguments->startupInfo->wShowWindow = SW_SHOWMINIMIZED;
+        arguments->startupInfo->wShowWindow = WORD(command.showWindow);
     });
     explorer.startDetached();
 #else

@@ -11,6 +11,19 @@
 
 void openWebPage(const QString &address);
 
+#ifdef Q_OS_WIN
+// What openWebPage asks Windows to start: the program, the command line
+// after its name (the address in double quotes, as the shell passes it on),
+// and the window's show state (SW_SHOWMINIMIZED: minimized, with the focus).
+struct ShellCommand
+{
+    QString program;
+    QString nativeArguments;
+    int showWindow;
+};
+ShellCommand webPageCommand(const QString &address);
+#endif
+
 using WebPageOpener = std::function<void(const QString &address)>;
 
 // Returns the opener it replaces; an empty opener restores the real one.

@@ -49,6 +49,8 @@ RuntimeError accessError(const QString &location)
                         QStringLiteral("Path/File access error (%1)").arg(location));
 }
 
+#ifndef Q_OS_WIN // the registry has no file to damage or to edit by hand
+
 // QSettings reports a malformed section header; a NUL byte it silently
 // treats as the end of the file. Either way, a write would lose entries.
 bool readsUncleanly(const QSettings &store)
@@ -123,6 +125,8 @@ void moveAside(const QString &fileName)
     if (!QFile::rename(fileName, aside))
         throw accessError(fileName);
 }
+
+#endif
 
 } // namespace
 

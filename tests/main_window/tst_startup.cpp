@@ -19,6 +19,10 @@
 #include <QTest>
 #include <QtEndian>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -42,8 +46,9 @@ QByteArray cursorFile(int x, int y)
     return bytes;
 }
 
-// What kind of thing stands under an optional file's name.
-enum class Entry { Missing, File, Folder, DanglingLink };
+// What kind of thing stands under an optional file's name. Hidden and System
+// are files with that Windows attribute set.
+enum class Entry { Missing, File, Folder, DanglingLink, Hidden, System };
 
 void place(const QString &path, Entry entry, const QByteArray &content = {})
 {
@@ -62,6 +67,14 @@ void place(const QString &path, Entry entry, const QByteArray &content = {})
         break;
     case Entry::DanglingLink:
         QVERIFY(QFile::link(path + QStringLiteral(".gone"), path));
+        break;
+    case Entry::Hidden:
+    case Entry::System:
+        place(path, Entry::File, content);
+#ifdef Q_OS_WIN
+        QVERIFY(SetFileAttributesW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
+                                   entry == Entry::Hidden ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_SYSTEM));
+#endif
         break;
     }
 }
@@ -122,7 +135,13 @@ void TestStartup::skinFileDecidesTheLook_data()
     QTest::newRow("no skin file") << int(Entry::Missing) << false;
     QTest::newRow("skin file") << int(Entry::File) << true;
     QTest::newRow("a folder under its name") << int(Entry::Folder) << false;
+#ifdef Q_OS_WIN
+    // A shortcut is an ordinary file on Windows; a hidden or system file is no normal file.
+    QTest::newRow("a hidden file") << int(Entry::Hidden) << false;
+    QTest::newRow("a system file") << int(Entry::System) << false;
+#else
     QTest::newRow("a dangling link under its name") << int(Entry::DanglingLink) << false;
+#endif
 }
 
 void TestStartup::skinFileDecidesTheLook()

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QSettings>
 #include <QTest>
 
 namespace {
@@ -45,6 +46,10 @@ private slots:
 void TestTempoBox::init()
 {
     Met::Session = {};
+#ifdef Q_OS_WIN // the store is a registry key of the test's Wine prefix
+    QSettings(settingsLocation(kSettingsAppName, kSettingsSection), QSettings::NativeFormat).remove({});
+    return;
+#endif
     QFileInfo folder(storeFolder());
     if (folder.isDir())
         QDir(folder.filePath()).removeRecursively();
@@ -127,6 +132,9 @@ void TestTempoBox::takingTheFocusSelectsTheWholeText()
 
 void TestTempoBox::unwritableStoreIsToldOnceAndTypingGoesOn()
 {
+#ifdef Q_OS_WIN
+    QSKIP("blocks the settings folder with a file; the registry has no folder to block");
+#endif
     QFile blocker(storeFolder()); // a file where the store's folder belongs
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
