@@ -37,9 +37,10 @@ void Form1::createControls()
 {
     setWindowTitle(QStringLiteral("Brisquet"));
     // Fixed single border with minimize and close boxes, no maximize box.
+    // Without the fixed-size dialog hint Windows would draw a sizing border.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(twipsRect(0, 0, 8040, 3510).size());
     setBackColor(kWhiteColor);
     QFont windowFont(QStringLiteral("Arial"), 9, QFont::Bold);

@@ -89,6 +89,7 @@ void TestForm1Layout::windowIsFixedSizeWhiteWithoutMaximizeBox()
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
     QVERIFY(flags & Qt::WindowMinimizeButtonHint);
     QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(flags & Qt::MSWindowsFixedSizeDialogHint); // a thin border that does not size
     QCOMPARE(form.palette().color(QPalette::Window), QColor(255, 255, 255));
     QCOMPARE(form.Option1->palette().color(form.Option1->backgroundRole()), QColor(255, 255, 255));
     QCOMPARE(form.Frame2->palette().color(form.Frame2->backgroundRole()), QColor(255, 255, 255));
