@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <string>
 #include <vector>
 
 namespace {
@@ -275,6 +276,10 @@ int main(int argc, char *argv[])
         std::printf("onsets %zu: too few clicks\n", clicks.size());
         return 1;
     }
+    std::string pattern; // A accent, c click: the first bars of the session
+    for (size_t k = 0; k < clicks.size() && k < 24; ++k)
+        pattern += clicks[k].kind;
+    std::printf("pattern %s%s\n", pattern.c_str(), clicks.size() > 24 ? " ..." : "");
     double worstMatch = 1;
     for (const Onset &o : onsets)
         worstMatch = std::min(worstMatch, o.match);
