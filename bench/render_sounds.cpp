@@ -2,7 +2,7 @@
 // audio callback would, into raw 32-bit float stereo files at 44100 Hz.
 // Usage: bench_render_sounds <folder>; writes <folder>/<number>.f32
 #include "resource_data.h"
-#include "sound_output.h"
+#include "wave_player.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -67,6 +67,9 @@ void StopTicking()
     bound.tmrCountDown->setEnabled(false);
     bound.lblBeat->setVisible(false);
     Session.IsTicking = false;
+    // No click of a beat that was not shown yet sounds after the stop; one
+    // already sounding plays out.
+    dropUnheardSounds();
     releaseSoundOutput(); // it closes once the last sound has played
 }
 

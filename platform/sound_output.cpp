@@ -2,283 +2,40 @@
 
 #include "monotonic_clock.h"
 #include "replaceable.h"
-
-#define SDL_MAIN_HANDLED // Brisquet has its own main(); SDL only plays sound
-#include <SDL.h>
+#include "sound_stream.h"
+#include "stream_clock.h"
+#include "wave_player.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 
-#include <algorithm>
-#include <cmath>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
-#include <cstring>
-
-namespace {
-constexpr qint64 kNsPerSecond = 1'000'000'000;
-}
-
-// ---- StreamClock ---------------------------------------------------------
-
-qint64 StreamClock::timeOfFrameZero(qint64 nowNs, qint64 renderedEnd) const
-{
-    return nowNs - renderedEnd * kNsPerSecond / m_sampleRate;
-}
-
-void StreamClock::warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs)
-{
-    // Steady: no longer after the previous callback than twice what it rendered lasts.
-    const qint64 renderedNs = (renderedEnd - m_lastRenderedEnd) * kNsPerSecond / m_sampleRate;
-    const bool steady = m_lastCallbackNs != 0 && nowNs - m_lastCallbackNs <= 2 * renderedNs;
-    m_lastCallbackNs = nowNs;
-    m_lastRenderedEnd = renderedEnd;
-    if (!steady) {
-        m_steadySinceNs = nowNs;
-        m_phaseNs = std::numeric_limits<qint64>::max();
-        return;
-    }
-    if (nowNs - m_steadySinceNs < kSettleNs)
-        return;
-    if (frameZeroNs < m_phaseNs) {
-        m_phaseNs = frameZeroNs;
-        m_phaseAtNs = nowNs;
-    }
-    if (nowNs - m_steadySinceNs < kSettleNs + kWarmUpNs)
-        return;
-    m_anchored = true;
-    anchor(m_phaseNs, m_phaseAtNs);
-}
-
-void StreamClock::anchor(qint64 frameZeroNs, qint64 atNs)
-{
-    m_phaseNs = frameZeroNs;
-    m_phaseAtNs = atNs;
-    m_fit = {};
-    m_fit.originNs = atNs;
-    m_fit.originFrameZeroNs = frameZeroNs;
-    m_blockStartNs = atNs;
-    m_blockEarliestNs = std::numeric_limits<qint64>::max();
-    m_lateBlocks = 0;
-}
-
-qint64 StreamClock::frameZeroAt(qint64 timeNs) const
-{
-    return m_phaseNs + std::llround(double(timeNs - m_phaseAtNs) * m_driftNsPerS / kNsPerSecond);
-}
-
-void StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
-{
-    const qint64 frameZeroNs = timeOfFrameZero(nowNs, renderedEnd);
-    if (!m_anchored) {
-        warmUp(nowNs, renderedEnd, frameZeroNs);
-        return;
-    }
-    if (frameZeroNs < m_blockEarliestNs) {
-        m_blockEarliestNs = frameZeroNs;
-        m_blockEarliestAtNs = nowNs;
-    }
-    // Far ahead of the relation: frames would be rendered before their clicks are placed.
-    if (frameZeroNs < frameZeroAt(nowNs) - kFarAheadNs) {
-        anchor(frameZeroNs, nowNs);
-        ++m_reanchors;
-        return;
-    }
-    if (nowNs - m_blockStartNs < kBlockNs)
-        return;
-    const qint64 offNs = m_blockEarliestNs - frameZeroAt(m_blockEarliestAtNs);
-    // Lost time shows in every callback from then on; a starved audio thread
-    // only in those of a block or so.
-    m_lateBlocks = offNs >= kLostTimeNs ? m_lateBlocks + 1 : 0;
-    if (m_lateBlocks >= 2) {
-        anchor(m_blockEarliestNs, m_blockEarliestAtNs);
-        ++m_reanchors;
-        return;
-    }
-    if (m_lateBlocks == 0)
-        follow(nowNs);
-    m_blockStartNs = nowNs;
-    m_blockEarliestNs = std::numeric_limits<qint64>::max();
-}
-
-void StreamClock::follow(qint64 nowNs)
-{
-    const double t = double(m_blockEarliestAtNs - m_fit.originNs) / kNsPerSecond;
-    const double e = double(m_blockEarliestNs - m_fit.originFrameZeroNs);
-    m_fit.blocks += 1;
-    m_fit.sumT += t;
-    m_fit.sumE += e;
-    m_fit.sumTT += t * t;
-    m_fit.sumTE += t * e;
-    const double spanS = double(nowNs - m_fit.originNs) / kNsPerSecond;
-    if (spanS < kFitSpanS)
-        return;
-    const double n = m_fit.blocks;
-    const double meanT = m_fit.sumT / n, meanE = m_fit.sumE / n;
-    const double slope = (m_fit.sumTE - n * meanT * meanE) / (m_fit.sumTT - n * meanT * meanT);
-    // The drift changes from now on; the frames already placed stay where they are.
-    m_phaseNs = frameZeroAt(nowNs);
-    m_phaseAtNs = nowNs;
-    m_driftNsPerS = std::clamp(slope, -kMostDriftNsPerS, kMostDriftNsPerS);
-    const double tNow = double(nowNs - m_fit.originNs) / kNsPerSecond;
-    const qint64 fittedNs = m_fit.originFrameZeroNs + std::llround(meanE + slope * (tNow - meanT));
-    const qint64 offNs = fittedNs - m_phaseNs;
-    if (offNs > kDeadBandNs)
-        m_phaseNs += std::min(offNs - kDeadBandNs, kSlewNsPerBlock);
-    else if (offNs < -kDeadBandNs)
-        m_phaseNs -= std::min(-offNs - kDeadBandNs, kSlewNsPerBlock);
-}
-
-qint64 StreamClock::frameAt(qint64 timeNs) const
-{
-    if (!m_anchored)
-        return kAtOnce;
-    const qint64 scaled = (timeNs - frameZeroAt(timeNs)) * m_sampleRate;
-    // Rounded to the nearest frame, halves up, for times before frame zero too.
-    const qint64 half = kNsPerSecond / 2;
-    return scaled >= 0 ? (scaled + half) / kNsPerSecond : -((-scaled + half - 1) / kNsPerSecond);
-}
-
-// ---- WavePlayer ----------------------------------------------------------
-
-WavePlayer::WavePlayer(const OutputFormat &format) : m_format(format)
-{
-    m_sounds.reserve(kMostSoundsKept + 1);
-}
-
-const WavePlayer::Sound *WavePlayer::prepare(const QByteArray &image)
-{
-    ++m_uses;
-    for (const auto &sound : m_sounds) {
-        if (sound->image.constData() == image.constData() && sound->image.size() == image.size()) {
-            sound->lastUse = m_uses;
-            return sound.get();
-        }
-    }
-    auto sound = std::make_unique<Sound>();
-    sound->image = image;
-    sound->samples = decodeWaveImage(image, m_format);
-    sound->lastUse = m_uses;
-    m_sounds.push_back(std::move(sound));
-    return m_sounds.back().get();
-}
-
-bool WavePlayer::isInUse(const Sound *sound) const
-{
-    if (sound == m_playing)
-        return true;
-    for (size_t i = 0; i < m_scheduledCount; ++i)
-        if (m_scheduled[(m_scheduledFirst + i) % kMostScheduled].sound == sound)
-            return true;
-    return false;
-}
-
-// Brisquet plays three images; a bound keeps a stream of distinct images from
-// growing memory. A sound that plays or is scheduled is never freed.
-void WavePlayer::forgetOldestSound()
-{
-    if (m_sounds.size() <= kMostSoundsKept)
-        return;
-    auto oldest = m_sounds.end();
-    for (auto it = m_sounds.begin(); it != m_sounds.end(); ++it) {
-        if (!isInUse(it->get()) && (oldest == m_sounds.end() || (*it)->lastUse < (*oldest)->lastUse))
-            oldest = it;
-    }
-    if (oldest != m_sounds.end())
-        m_sounds.erase(oldest);
-}
-
-void WavePlayer::begin(const Sound *sound)
-{
-    m_playing = sound && sound->samples ? sound : nullptr;
-    m_positionSamples = 0;
-}
-
-void WavePlayer::start(const Sound *sound)
-{
-    m_scheduledCount = 0;
-    begin(sound);
-    forgetOldestSound();
-}
-
-void WavePlayer::schedule(const Sound *sound, qint64 frame)
-{
-    if (m_scheduledCount == kMostScheduled) {
-        ++m_droppedStarts;
-        return;
-    }
-    m_scheduled[(m_scheduledFirst + m_scheduledCount) % kMostScheduled] = {sound, frame};
-    ++m_scheduledCount;
-    forgetOldestSound();
-}
-
-void WavePlayer::restartStream()
-{
-    start(nullptr);
-    m_framesRendered = 0;
-    m_lateStarts = m_droppedStarts = 0;
-}
-
-void WavePlayer::render(float *out, int frames)
-{
-    const size_t channels = static_cast<size_t>(m_format.channels);
-    int done = 0;
-    while (done < frames) {
-        int until = frames;
-        if (m_scheduledCount > 0) {
-            const Start &next = m_scheduled[m_scheduledFirst];
-            if (next.frame <= m_framesRendered + done) {
-                if (next.frame < m_framesRendered + done)
-                    ++m_lateStarts; // its frame is already out: it starts here
-                begin(next.sound);
-                m_scheduledFirst = (m_scheduledFirst + 1) % kMostScheduled;
-                --m_scheduledCount;
-                continue;
-            }
-            until = static_cast<int>(std::min<qint64>(frames, next.frame - m_framesRendered));
-        }
-        float *to = out + static_cast<size_t>(done) * channels;
-        const size_t wanted = static_cast<size_t>(until - done) * channels;
-        size_t written = 0;
-        if (m_playing) {
-            const std::vector<float> &samples = *m_playing->samples;
-            written = std::min(wanted, samples.size() - m_positionSamples);
-            std::memcpy(to, samples.data() + m_positionSamples, written * sizeof(float));
-            m_positionSamples += written;
-            if (m_positionSamples == samples.size())
-                m_playing = nullptr;
-        }
-        std::fill(to + written, to + wanted, 0.0f);
-        done = until;
-    }
-    m_framesRendered += frames;
-}
-
-// ---- The device ----------------------------------------------------------
 
 namespace {
 
-// 1024 frames, about 23 ms at 44.1 kHz: PulseAudio buffers about one device
-// buffer for the stream, and at 512 frames (11.6 ms) it ran dry several times
-// a minute on an idle machine, each time shifting every later click. It still
-// leaves the schedule's latency room for the UI thread's wake-up jitter.
-constexpr Uint16 kBufferFrames = 1024;
-// A released device closes this long after the last sound was requested, once silent.
+// A released stream closes this long after the last sound was requested, once silent.
 constexpr int kIdleCloseMs = 1500;
+// While held, a lost or missing stream is tried again this often.
+constexpr int kRetryMs = 1000;
+constexpr char kAppName[] = "Brisquet";
 
-class AudioDevice
+std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
+{
+#ifdef BRISQUET_HAVE_PULSE
+    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
+        if (auto stream = openPulseStream(feed, kAppName))
+            return stream;
+    }
+#endif
+    return openSdlStream(feed, kAppName);
+}
+
+class AudioOutput final : public StreamFeed
 {
 public:
-    ~AudioDevice()
-    {
-        if (m_device != 0)
-            SDL_CloseAudioDevice(m_device);
-        if (m_state != SoundOutputState::NotOpened || m_sdlStarted)
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    }
-
     SoundOutputState state() const { return m_state; }
 
     void hold()
@@ -286,12 +43,17 @@ public:
         m_held = true;
         if (m_idleClose)
             m_idleClose->stop();
+        if (m_state == SoundOutputState::Unavailable)
+            m_state = SoundOutputState::NotOpened; // a new session asks again
         ensureOpen();
+        retryWhileHeld();
     }
 
     void release()
     {
         m_held = false;
+        if (m_retry)
+            m_retry->stop();
         closeWhenIdle();
     }
 
@@ -300,25 +62,56 @@ public:
         if (!ensureOpen())
             return;
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
-        SDL_LockAudioDevice(m_device); // held only to place the start
-        m_player->schedule(sound, m_clock->frameAt(dueNs + kScheduleLatencyNs));
-        SDL_UnlockAudioDevice(m_device);
+        m_stream->lock(); // held only to place the start
+        m_player->schedule(sound, m_clock->frameAt(dueNs + placementLatencyNs()));
+        m_stream->unlock();
         if (!m_held)
             closeWhenIdle();
+    }
+
+    void dropUnheard()
+    {
+        if (m_state != SoundOutputState::Open)
+            return;
+        m_stream->lock();
+        m_player->dropScheduled();
+        const qint64 heardNow = m_clock->frameAt(monotonicNowNs() - m_stream->heardAfterNs());
+        if (heardNow != StreamClock::kAtOnce) {
+            if (const std::optional<qint64> from = m_player->firstBegunAfter(heardNow);
+                from && m_stream->silenceFrom(*from))
+                m_player->silence();
+        }
+        m_stream->unlock();
+    }
+
+    qint64 heardDelayNs() const
+    {
+        return m_state == SoundOutputState::Open ? placementLatencyNs() + m_stream->heardAfterNs() : 0;
     }
 
     SoundOutputCounts counts()
     {
         SoundOutputCounts counts;
-        if (m_device == 0)
+        counts.reopens = m_reopens;
+        if (m_state != SoundOutputState::Open)
             return counts;
-        SDL_LockAudioDevice(m_device);
-        counts = {m_player->lateStarts(), m_clock->reanchors(), m_player->droppedStarts()};
-        SDL_UnlockAudioDevice(m_device);
+        m_stream->lock();
+        counts.lateStarts = m_player->lateStarts();
+        counts.reanchors = m_clock->reanchors();
+        counts.droppedStarts = m_player->droppedStarts();
+        m_stream->unlock();
         return counts;
     }
 
+    // The stream's thread, with its lock held.
+    void render(float *out, int frames) override { m_player->render(out, frames); }
+    void noteTiming(qint64 nowNs, qint64 frame) override { m_clock->noteRendered(nowNs, frame); }
+
 private:
+    // A click is placed beyond what the stream has already taken, with room
+    // for the UI thread's lateness.
+    qint64 placementLatencyNs() const { return m_stream->aheadNs() + kUiJitterNs; }
+
     bool ensureOpen()
     {
         if (m_state == SoundOutputState::NotOpened)
@@ -329,39 +122,57 @@ private:
     void open()
     {
         m_state = SoundOutputState::Unavailable;
-        if (!m_sdlStarted) {
-            SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // Qt owns the process's signals
-            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Brisquet");
-            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-                return;
-            m_sdlStarted = true;
-        }
-        SDL_AudioSpec wanted{};
-        wanted.freq = 44100;
-        wanted.format = AUDIO_F32SYS;
-        wanted.channels = 2;
-        wanted.samples = kBufferFrames;
-        wanted.callback = &AudioDevice::fill;
-        wanted.userdata = this;
-        SDL_AudioSpec obtained{};
-        m_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
-        if (m_device == 0)
+        m_player.reset(); // the stream's format decides the decoding
+        auto stream = openStream(*this);
+        if (!stream)
             return;
-        // The decoded sounds outlive a closed device unless the format changed.
-        const OutputFormat format{obtained.freq, obtained.channels};
-        if (!m_player || m_player->format().sampleRate != format.sampleRate
-            || m_player->format().channels != format.channels)
-            m_player = std::make_unique<WavePlayer>(format);
+        // The decoded sounds outlive a closed stream unless the format changed.
+        const OutputFormat format = stream->format();
+        if (!m_decoded || m_decoded->format().sampleRate != format.sampleRate
+            || m_decoded->format().channels != format.channels)
+            m_decoded = std::make_unique<WavePlayer>(format);
         else
-            m_player->restartStream();
+            m_decoded->restartStream();
+        m_player = std::move(m_decoded);
         m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS);
+        m_stream = std::move(stream);
         m_state = SoundOutputState::Open;
-        SDL_PauseAudioDevice(m_device, 0);
+        m_stream->start();
     }
 
-    // Closes the device once it is released and silent, so that an idle
+    void close()
+    {
+        m_deviceDriftNsPerS = m_clock->driftNsPerS();
+        m_stream.reset(); // no callback runs after this
+        m_clock.reset();
+        m_decoded = std::move(m_player);
+        m_state = SoundOutputState::NotOpened;
+    }
+
+    // While a session holds the output: a stream that was lost, or none,
+    // is tried again, so the clicks come back with the server.
+    void retryWhileHeld()
+    {
+        if (!m_retry) {
+            m_retry = new QTimer(QCoreApplication::instance());
+            m_retry->setInterval(kRetryMs);
+            QObject::connect(m_retry, &QTimer::timeout, [this] {
+                if (m_state == SoundOutputState::Open && !m_stream->isLost())
+                    return;
+                if (m_state == SoundOutputState::Open) {
+                    close();
+                    ++m_reopens;
+                }
+                m_state = SoundOutputState::NotOpened;
+                ensureOpen();
+            });
+        }
+        m_retry->start();
+    }
+
+    // Closes the stream once it is released and silent, so that an idle
     // Brisquet wakes up for nothing. One single-shot timer, no polling while
-    // a session holds the device.
+    // a session holds the stream.
     void closeWhenIdle()
     {
         if (!m_idleClose) {
@@ -376,51 +187,36 @@ private:
     {
         if (m_held || m_state != SoundOutputState::Open)
             return;
-        SDL_LockAudioDevice(m_device);
+        m_stream->lock();
         const bool silent = m_player->isSilent();
-        SDL_UnlockAudioDevice(m_device);
-        if (!silent) {
+        m_stream->unlock();
+        if (!silent && !m_stream->isLost()) {
             closeWhenIdle();
             return;
         }
-        SDL_CloseAudioDevice(m_device);
-        m_device = 0;
-        m_deviceDriftNsPerS = m_clock->driftNsPerS();
-        m_clock.reset();
-        m_state = SoundOutputState::NotOpened;
-        // Idle Brisquet holds no connection to the sound server either, and
-        // hands the memory of the session's stream back to the system.
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        m_sdlStarted = false;
+        close();
 #ifdef __GLIBC__
-        malloc_trim(0);
+        malloc_trim(0); // the session's stream buffers go back to the system
 #endif
     }
 
-    // SDL's audio thread, with the device lock held.
-    static void SDLCALL fill(void *userdata, Uint8 *stream, int bytes)
-    {
-        auto *self = static_cast<AudioDevice *>(userdata);
-        const int frames = bytes / static_cast<int>(sizeof(float) * self->m_player->format().channels);
-        self->m_player->render(reinterpret_cast<float *>(stream), frames);
-        self->m_clock->noteRendered(monotonicNowNs(), self->m_player->framesRendered());
-    }
-
     SoundOutputState m_state = SoundOutputState::NotOpened;
-    bool m_sdlStarted = false;
     bool m_held = false;
-    SDL_AudioDeviceID m_device = 0;
-    std::unique_ptr<WavePlayer> m_player;
+    std::unique_ptr<SoundStream> m_stream;
+    std::unique_ptr<WavePlayer> m_player;  // while open
+    std::unique_ptr<WavePlayer> m_decoded; // while closed: the decoded sounds, kept
     std::unique_ptr<StreamClock> m_clock;
     // The device's clock against the monotonic clock, as the last session
     // measured it: the next session starts from it instead of from nothing.
     double m_deviceDriftNsPerS = 0;
+    int m_reopens = 0;
     QPointer<QTimer> m_idleClose;
+    QPointer<QTimer> m_retry;
 };
 
-AudioDevice &device()
+AudioOutput &output()
 {
-    static AudioDevice instance;
+    static AudioOutput instance;
     return instance;
 }
 
@@ -441,10 +237,10 @@ void playWaveImage(const QByteArray &image, qint64 dueNs)
 
 void playWaveImageOnDevice(const QByteArray &image, qint64 dueNs)
 {
-    // Nothing to play needs no device: until the sounds are loaded, beats are silent.
-    if (image.isEmpty() && device().state() == SoundOutputState::NotOpened)
+    // Nothing to play needs no stream: until the sounds are loaded, beats are silent.
+    if (image.isEmpty() && output().state() == SoundOutputState::NotOpened)
         return;
-    device().play(image, dueNs);
+    output().play(image, dueNs);
 }
 
 SoundPlayHandler setSoundPlayHandler(SoundPlayHandler replacement)
@@ -454,20 +250,30 @@ SoundPlayHandler setSoundPlayHandler(SoundPlayHandler replacement)
 
 void holdSoundOutput()
 {
-    device().hold();
+    output().hold();
 }
 
 void releaseSoundOutput()
 {
-    device().release();
+    output().release();
+}
+
+void dropUnheardSounds()
+{
+    output().dropUnheard();
+}
+
+qint64 soundHeardDelayNs()
+{
+    return output().heardDelayNs();
 }
 
 SoundOutputState soundOutputState()
 {
-    return device().state();
+    return output().state();
 }
 
 SoundOutputCounts soundOutputCounts()
 {
-    return device().counts();
+    return output().counts();
 }

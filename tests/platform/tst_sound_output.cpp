@@ -2,6 +2,8 @@
 // player's render function, and the real device path on SDL's "disk" driver.
 #include "monotonic_clock.h"
 #include "sound_output.h"
+#include "stream_clock.h"
+#include "wave_player.h"
 #include "wave_builder.h"
 
 #include <QCoreApplication>
@@ -53,6 +55,8 @@ private slots:
     void playingSoundSurvivesManyNewImages();
     void scheduledSoundStartsAtItsFrame_data();
     void scheduledSoundStartsAtItsFrame();
+    void stopFindsTheClicksNotHeardYet_data();
+    void stopFindsTheClicksNotHeardYet();
     void streamClockPlacesGridTicksExactly_data();
     void streamClockPlacesGridTicksExactly();
     void streamClockStartsFromTheDriftMeasuredBefore();
@@ -226,6 +230,36 @@ void TestSoundOutput::scheduledSoundStartsAtItsFrame()
     for (int frame = 0; frame < 1024; ++frame)
         QCOMPARE(out[size_t(2 * frame)], frame < firstNewFrame ? 0.25f : -0.5f);
     QCOMPARE(player.lateStarts(), lateStarts);
+}
+
+void TestSoundOutput::stopFindsTheClicksNotHeardYet_data()
+{
+    QTest::addColumn<qint64>("heardFrame"); // what a listener hears when Stop comes
+    QTest::addColumn<qint64>("firstUnheard"); // -1: none
+    QTest::newRow("before both clicks") << qint64(50) << qint64(100);
+    QTest::newRow("the first sounding, the second written ahead") << qint64(300) << qint64(600);
+    QTest::newRow("both heard") << qint64(700) << qint64(-1);
+}
+
+// Two clicks rendered (at frames 100 and 600), a third still scheduled: a
+// stop drops the scheduled one and names the first rendered click not heard,
+// which the stream then takes back.
+void TestSoundOutput::stopFindsTheClicksNotHeardYet()
+{
+    QFETCH(qint64, heardFrame);
+    QFETCH(qint64, firstUnheard);
+    WavePlayer player(kStereo44k);
+    const QByteArray click = constantWave(200, 8192);
+    player.schedule(player.prepare(click), 100);
+    player.schedule(player.prepare(click), 600);
+    player.schedule(player.prepare(click), 5000);
+    rendered(player, 1024);
+
+    player.dropScheduled();
+    QCOMPARE(player.firstBegunAfter(heardFrame).value_or(-1), firstUnheard);
+    player.silence();
+    for (float sample : rendered(player, 5000))
+        QCOMPARE(sample, 0.0f);
 }
 
 void TestSoundOutput::streamClockPlacesGridTicksExactly_data()

@@ -1,0 +1,61 @@
+// One open output stream, on a sound server or an audio device, and the two
+// ways Brisquet opens one: PulseAudio's own client API (also PipeWire's
+// PulseAudio server), which tells when a frame is heard, and SDL's audio
+// output (Windows, and Linux without a PulseAudio server), which tells only
+// when a frame was rendered.
+//
+// A stream pulls its output from a StreamFeed on its own thread, with its
+// lock held, and then reports the frame that goes with the moment it was
+// called. It does not schedule, decode or decide anything: that is
+// sound_output.cpp's.
+#pragma once
+
+#include "wave_image.h"
+
+#include <QtGlobal>
+
+#include <memory>
+
+class StreamFeed
+{
+public:
+    // Interleaved float output for frames frames. Must not allocate, lock or block.
+    virtual void render(float *out, int frames) = 0;
+    // After render: at nowNs (monotonic_clock.h) the stream was at frame.
+    virtual void noteTiming(qint64 nowNs, qint64 frame) = 0;
+
+protected:
+    ~StreamFeed() = default;
+};
+
+class SoundStream
+{
+public:
+    // Stops the stream and lets go of the device or server; no callback runs after.
+    virtual ~SoundStream() = default;
+
+    virtual OutputFormat format() const = 0;
+    // Starts pulling from the feed. Before this, nothing is called.
+    virtual void start() = 0;
+    // Keeps the feed's render() and noteTiming() from running meanwhile.
+    virtual void lock() = 0;
+    virtual void unlock() = 0;
+    // The server went away or the device was lost: the stream plays nothing more.
+    virtual bool isLost() const = 0;
+
+    // How the frames of noteTiming() relate to what is heard: a sound placed
+    // at the frame noted for time t is heard at t + heardAfterNs().
+    virtual qint64 heardAfterNs() const = 0;
+    // How far ahead of noteTiming()'s frames the stream has already taken
+    // output, at the most: a sound placed nearer than that starts late.
+    virtual qint64 aheadNs() const = 0;
+
+    // Replaces the output already taken but not yet heard, from frame on,
+    // with silence. False where the stream cannot take back what it took.
+    virtual bool silenceFrom(qint64 frame) = 0;
+};
+
+// nullptr when there is no PulseAudio server to talk to (or none answers in time).
+std::unique_ptr<SoundStream> openPulseStream(StreamFeed &feed, const char *appName);
+// nullptr when SDL finds no audio device.
+std::unique_ptr<SoundStream> openSdlStream(StreamFeed &feed, const char *appName);

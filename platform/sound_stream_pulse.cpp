@@ -1,0 +1,246 @@
+// The stream on a PulseAudio server (or PipeWire's PulseAudio server),
+// through libpulse's threaded main loop. The server asks for output when its
+// buffer for the stream runs low, as steadily as the device consumes it;
+// after each write the stream notes the frames written so far, and how long
+// the last of them takes to be heard, from the server's own timing report:
+// the server's buffer and the device's latency. (The server's interpolated
+// playing position would give the heard frame directly, but it moves in
+// steps at each timing report, too unevenly for the clock's rate fit.)
+//
+// The connection is made when a session starts and dropped when the stream
+// closes. A server that does not answer within kConnectTimeoutMs counts as
+// none. A server that goes away makes the stream lost; it is not reconnected
+// here.
+#include "sound_stream.h"
+
+#include "monotonic_clock.h"
+
+#include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+constexpr int kFrameBytes = kChannels * int(sizeof(float));
+// The server's buffer for the stream, the device's latency included (the
+// stream asks the server to adjust the device to it): the clicks are placed
+// at least this far ahead. 40 ms leaves a click heard well within the 76 ms
+// of SDL's path, and asks for output about every 20 ms.
+constexpr int kTargetLatencyFrames = kRate * 40 / 1000;
+constexpr int kRequestFrames = kRate * 20 / 1000;
+constexpr int kConnectTimeoutMs = 2000;
+
+class PulseStream final : public SoundStream
+{
+public:
+    explicit PulseStream(StreamFeed &feed) : m_feed(feed) {}
+
+    ~PulseStream() override
+    {
+        if (!m_loop)
+            return;
+        pa_threaded_mainloop_stop(m_loop); // no callback runs after this
+        if (m_stream) {
+            pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+            pa_stream_disconnect(m_stream);
+            pa_stream_unref(m_stream);
+        }
+        if (m_context) {
+            pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+        }
+        pa_threaded_mainloop_free(m_loop);
+    }
+
+    bool open(const char *appName)
+    {
+        m_loop = pa_threaded_mainloop_new();
+        if (!m_loop)
+            return false;
+        pa_proplist *properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, appName);
+        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
+        m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), appName, properties);
+        pa_proplist_free(properties);
+        if (!m_context)
+            return false;
+        pa_context_set_state_callback(m_context, &PulseStream::onContextState, this);
+        // No autospawn: a server that is not running is no server.
+        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return false;
+        if (pa_threaded_mainloop_start(m_loop) < 0)
+            return false;
+
+        pa_threaded_mainloop_lock(m_loop);
+        const bool ready = waitFor([this] {
+            const pa_context_state_t state = pa_context_get_state(m_context);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        }) && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+        const bool opened = ready && openStream(appName);
+        pa_threaded_mainloop_unlock(m_loop);
+        return opened;
+    }
+
+    OutputFormat format() const override { return {kRate, kChannels}; }
+
+    void start() override
+    {
+        pa_threaded_mainloop_lock(m_loop);
+        m_started = true;
+        // The server's requests so far went unanswered: answer them now.
+        if (const size_t writable = pa_stream_writable_size(m_stream); writable != size_t(-1) && writable > 0)
+            onWrite(m_stream, writable, this);
+        if (pa_operation *op = pa_stream_cork(m_stream, 0, nullptr, nullptr))
+            pa_operation_unref(op);
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    void lock() override { pa_threaded_mainloop_lock(m_loop); }
+    void unlock() override { pa_threaded_mainloop_unlock(m_loop); }
+    bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
+    qint64 heardAfterNs() const override { return m_heardAfterNs.load(std::memory_order_relaxed); }
+    qint64 aheadNs() const override { return m_aheadNs; }
+
+    // With the lock held: the output from frame to what was written is
+    // written again as silence; the server takes back what it had.
+    bool silenceFrom(qint64 frame) override
+    {
+        if (m_lost || frame >= m_written)
+            return true;
+        size_t bytes = size_t(m_written - frame) * kFrameBytes;
+        void *data = nullptr;
+        if (pa_stream_begin_write(m_stream, &data, &bytes) < 0 || !data)
+            return false;
+        const qint64 frames = qint64(bytes) / kFrameBytes;
+        std::fill_n(static_cast<float *>(data), frames * kChannels, 0.0f);
+        if (pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, frame * kFrameBytes,
+                            PA_SEEK_ABSOLUTE) < 0)
+            return false;
+        m_written = std::max(m_written, frame + frames);
+        return true;
+    }
+
+private:
+    // With the lock held: waits for done(), woken by the state callbacks, or
+    // by a timer event of the loop's own once kConnectTimeoutMs have passed.
+    template <typename Condition>
+    bool waitFor(Condition done)
+    {
+        m_timedOut = false;
+        pa_time_event *timeout = pa_context_rttime_new(
+            m_context, pa_rtclock_now() + pa_usec_t(kConnectTimeoutMs) * 1000,
+            [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata) {
+                auto *self = static_cast<PulseStream *>(userdata);
+                self->m_timedOut = true;
+                pa_threaded_mainloop_signal(self->m_loop, 0);
+            },
+            this);
+        while (!done() && !m_timedOut)
+            pa_threaded_mainloop_wait(m_loop);
+        if (timeout)
+            pa_threaded_mainloop_get_api(m_loop)->time_free(timeout);
+        return done();
+    }
+
+    bool openStream(const char *appName)
+    {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        m_stream = pa_stream_new(m_context, appName, &spec, nullptr);
+        if (!m_stream)
+            return false;
+        pa_stream_set_state_callback(m_stream, &PulseStream::onStreamState, this);
+        pa_stream_set_write_callback(m_stream, &PulseStream::onWrite, this);
+        pa_buffer_attr attributes;
+        attributes.maxlength = uint32_t(-1);
+        attributes.tlength = kTargetLatencyFrames * kFrameBytes;
+        attributes.prebuf = uint32_t(-1);
+        attributes.minreq = kRequestFrames * kFrameBytes;
+        attributes.fragsize = uint32_t(-1);
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY
+                                             | PA_STREAM_INTERPOLATE_TIMING
+                                             | PA_STREAM_AUTO_TIMING_UPDATE);
+        if (pa_stream_connect_playback(m_stream, nullptr, &attributes, flags, nullptr, nullptr) < 0)
+            return false;
+        if (!waitFor([this] {
+                const pa_stream_state_t state = pa_stream_get_state(m_stream);
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            })
+            || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+            return false;
+        if (const pa_buffer_attr *obtained = pa_stream_get_buffer_attr(m_stream)) {
+            m_aheadNs = qint64(obtained->minreq / kFrameBytes) * 1'000'000'000 / kRate;
+            m_heardAfterNs = qint64(obtained->tlength / kFrameBytes) * 1'000'000'000 / kRate;
+        }
+        return true;
+    }
+
+    static void onContextState(pa_context *context, void *userdata)
+    {
+        auto *self = static_cast<PulseStream *>(userdata);
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+            self->m_lost.store(true, std::memory_order_relaxed);
+        pa_threaded_mainloop_signal(self->m_loop, 0);
+    }
+
+    static void onStreamState(pa_stream *stream, void *userdata)
+    {
+        auto *self = static_cast<PulseStream *>(userdata);
+        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+            self->m_lost.store(true, std::memory_order_relaxed);
+        pa_threaded_mainloop_signal(self->m_loop, 0);
+    }
+
+    // The loop's thread, with the lock held: the server wants bytes more.
+    static void onWrite(pa_stream *stream, size_t bytes, void *userdata)
+    {
+        auto *self = static_cast<PulseStream *>(userdata);
+        if (!self->m_started)
+            return; // corked until start(): the server waits
+        void *data = nullptr;
+        if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data)
+            return;
+        const int frames = int(bytes / kFrameBytes);
+        self->m_feed.render(static_cast<float *>(data), frames);
+        pa_stream_write(stream, data, size_t(frames) * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        self->m_written += frames;
+        self->m_feed.noteTiming(monotonicNowNs(), self->m_written);
+        // How long the frame just written takes to be heard: the server's
+        // buffer and the device's latency, from the server's own timing.
+        pa_usec_t latencyUs = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream, &latencyUs, &negative) == 0 && !negative) {
+            const qint64 latencyNs = qint64(latencyUs) * 1000;
+            const qint64 smoothed = self->m_heardAfterNs.load(std::memory_order_relaxed);
+            // A slow average: one late report moves it by a sixteenth.
+            self->m_heardAfterNs.store(smoothed == 0 ? latencyNs : smoothed + (latencyNs - smoothed) / 16,
+                                       std::memory_order_relaxed);
+        }
+    }
+
+    StreamFeed &m_feed;
+    pa_threaded_mainloop *m_loop = nullptr;
+    pa_context *m_context = nullptr;
+    pa_stream *m_stream = nullptr;
+    bool m_started = false;    // with the lock
+    bool m_timedOut = false;   // with the lock
+    qint64 m_written = 0;      // frames handed to the server, with the lock
+    qint64 m_aheadNs = 0;
+    std::atomic<bool> m_lost{false};
+    std::atomic<qint64> m_heardAfterNs{0};
+};
+
+} // namespace
+
+std::unique_ptr<SoundStream> openPulseStream(StreamFeed &feed, const char *appName)
+{
+    auto stream = std::make_unique<PulseStream>(feed);
+    if (!stream->open(appName))
+        return nullptr;
+    return stream;
+}

@@ -1,0 +1,102 @@
+// StreamClock: which output frame is due at a given time on
+// monotonic_clock.h's clock, learned from the audio thread's reports of what
+// it has rendered (or what is being heard) when. Pure arithmetic: no device,
+// no thread, no allocation, so tests drive it with made-up callbacks.
+#pragma once
+
+#include <QtGlobal>
+
+#include <limits>
+
+// The relation between the monotonic clock and the output stream's frame
+// counter: which stream frame is due at a given time (the device's own,
+// constant latency aside). It is fed from the audio thread after each
+// callback: a callback that ran at now and has rendered frames up to
+// renderedEnd says frame 0 was due at now - renderedEnd / rate, or later.
+// (A stream that knows what is heard passes the frame heard at now instead:
+// the relation is then the one of what is heard.)
+//  - It anchors once the callbacks have come steadily for kSettleNs +
+//    kWarmUpNs (a sound server may hold a new stream back for a second, then
+//    fill its buffer in a burst), on the earliest callback after the first
+//    kSettleNs of that.
+//  - Callbacks come late and in bursts by a few milliseconds, so only the
+//    earliest callback of each half-second block counts. A device's clock
+//    runs apart from the monotonic clock (PulseAudio's null sink by 150 to
+//    600 ppm, sound cards by tens): once the blocks span kFitSpanS, the
+//    relation drifts at the rate a straight-line fit through them gives
+//    (until then, at the rate the device's previous stream measured), so
+//    clicks stay with the ticks, their spacing changing smoothly by that
+//    rate. Its phase follows the fit only where that lies more than
+//    kDeadBandNs away, by at most kSlewNsPerBlock (under a frame per
+//    interval even at 30 bpm).
+//  - Two blocks in a row whose earliest callbacks are kLostTimeNs or more
+//    late mean the stream lost that much time (an underrun): it is anchored
+//    anew, so one glitch does not shift every later click. A single late
+//    block is a starved audio thread and changes nothing.
+//  - A callback more than kFarAheadNs early means frames would be rendered
+//    before their clicks are placed: it is anchored anew at once.
+//  - After anchoring anew the drift stays, and the fit starts again.
+class StreamClock
+{
+public:
+    static constexpr qint64 kAtOnce = std::numeric_limits<qint64>::min();
+    static constexpr qint64 kSettleNs = 50'000'000;
+    static constexpr qint64 kWarmUpNs = 50'000'000;
+    static constexpr qint64 kBlockNs = 500'000'000;
+    // The first fit: over 5 s the blocks' earliest callbacks (PulseAudio:
+    // within 0.3 ms of each other) give the rate within about 30 ppm.
+    static constexpr double kFitSpanS = 5.0;
+    static constexpr double kMostDriftNsPerS = 2'000'000.0; // 2000 ppm: beyond that, a broken clock
+    static constexpr qint64 kDeadBandNs = 4'000'000;
+    static constexpr qint64 kSlewNsPerBlock = 5'000;
+    static constexpr qint64 kLostTimeNs = 10'000'000;
+    // The schedule latency, less a device buffer and the UI thread's wake-up jitter.
+    static constexpr qint64 kFarAheadNs = 10'000'000;
+
+    // driftNsPerS: the device's drift as measured before, 0 if unknown.
+    explicit StreamClock(int sampleRate, double driftNsPerS = 0)
+        : m_sampleRate(sampleRate), m_driftNsPerS(driftNsPerS)
+    {
+    }
+
+    void noteRendered(qint64 nowNs, qint64 renderedEnd);
+    // kAtOnce until anchored.
+    qint64 frameAt(qint64 timeNs) const;
+    bool isAnchored() const { return m_anchored; }
+    int reanchors() const { return m_reanchors; }
+    // How far the frame-zero time moves per second (negative: the device runs fast).
+    double driftNsPerS() const { return m_driftNsPerS; }
+
+private:
+    // Sums for the straight-line fit through the blocks' earliest callbacks.
+    struct Fit
+    {
+        qint64 originNs = 0;
+        qint64 originFrameZeroNs = 0;
+        double blocks = 0, sumT = 0, sumE = 0, sumTT = 0, sumTE = 0; // t in s, e in ns
+    };
+
+    qint64 timeOfFrameZero(qint64 nowNs, qint64 renderedEnd) const;
+    void warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs);
+    void anchor(qint64 frameZeroNs, qint64 atNs);
+    void follow(qint64 nowNs);
+    qint64 frameZeroAt(qint64 timeNs) const;
+
+    qint64 m_sampleRate;
+    bool m_anchored = false;
+    // The relation: frame 0 was due at m_phaseNs as seen at m_phaseAtNs, moving by the drift.
+    qint64 m_phaseNs = std::numeric_limits<qint64>::max();
+    qint64 m_phaseAtNs = 0;
+    double m_driftNsPerS;
+    Fit m_fit;
+    // Warming up: since when callbacks have come steadily.
+    qint64 m_steadySinceNs = 0;
+    qint64 m_lastCallbackNs = 0;
+    qint64 m_lastRenderedEnd = 0;
+    // Anchored: the block of callbacks under way.
+    qint64 m_blockStartNs = 0;
+    qint64 m_blockEarliestNs = 0;
+    qint64 m_blockEarliestAtNs = 0;
+    int m_lateBlocks = 0; // in a row, kLostTimeNs or more late
+    int m_reanchors = 0;
+};
