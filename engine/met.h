@@ -8,6 +8,7 @@
 #pragma once
 
 #include "control_array.h"
+#include "label.h"
 #include "periodic_timer.h"
 #include "shape.h"
 
@@ -17,7 +18,6 @@
 #include <array>
 
 class QAbstractButton;
-class QLabel;
 class QLineEdit;
 
 namespace Met {
@@ -44,7 +44,7 @@ struct Controls
     std::array<QAbstractButton *, 5> Options{};  // Option1..Option5: 2..6 beats per bar
     PeriodicTimer *tmrBeat = nullptr;
     PeriodicTimer *tmrCountDown = nullptr;
-    QLabel *lblBeat = nullptr;
+    Label *lblBeat = nullptr;
     const ControlArray<Shape> *shpBeat = nullptr; // beat markers 1..6
 };
 

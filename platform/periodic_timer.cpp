@@ -13,6 +13,11 @@ constexpr qint64 kNoTickHandled = std::numeric_limits<qint64>::min();
 qint64 handledTickDueNs = kNoTickHandled;
 } // namespace
 
+bool isHandlingTick()
+{
+    return handledTickDueNs != kNoTickHandled;
+}
+
 qint64 dueTimeOfHandledTickNs()
 {
     return handledTickDueNs != kNoTickHandled ? handledTickDueNs : monotonicNowNs();

@@ -54,3 +54,5 @@ qint64 nextTickDueNs(qint64 startNs, qint64 periodNs, qint64 nowNs);
 // handler's modal box lets another tick in); outside any tick handler, now.
 // On monotonic_clock.h's clock.
 qint64 dueTimeOfHandledTickNs();
+// Whether a tick's handler is running (on the UI thread).
+bool isHandlingTick();

@@ -14,7 +14,7 @@ void Shape::setFillStyle(FillStyle style)
     if (style == m_fillStyle)
         return;
     m_fillStyle = style;
-    update();
+    m_drawnFill.set(style);
     if (QAccessible::isActive()) { // a screen reader hears a filled shape as checked
         QAccessible::State changed;
         changed.checked = true;
@@ -42,7 +42,7 @@ void Shape::paintEvent(QPaintEvent *)
     QPen outline(m_borderColor, 1.0);
     outline.setCosmetic(false);
     painter.setPen(outline);
-    painter.setBrush(m_fillStyle == FillStyle::Solid ? QBrush(m_fillColor) : Qt::NoBrush);
+    painter.setBrush(m_drawnFill.shown() == FillStyle::Solid ? QBrush(m_fillColor) : Qt::NoBrush);
     // Inset by half the pen width so the outline lies inside the rectangle on
     // pixel centres, which keeps it crisp at ratio 1 and whole at any other.
     painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));

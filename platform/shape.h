@@ -2,8 +2,11 @@
 // one-pixel outline and a fill that is either solid (the fill colour) or
 // transparent (outline only, the container shows through). Drawn
 // anti-aliased at any device pixel ratio. A shape never takes the focus and
-// handles no input.
+// handles no input. A fill set while a tick is handled is drawn when that
+// tick's sound is heard (presented_value.h); fillStyle() is the one set.
 #pragma once
+
+#include "presented_value.h"
 
 #include <QColor>
 #include <QWidget>
@@ -32,6 +35,7 @@ protected:
 
 private:
     FillStyle m_fillStyle = FillStyle::Transparent;
+    PresentedValue<FillStyle> m_drawnFill{this, FillStyle::Transparent};
     QColor m_borderColor = Qt::black;
     QColor m_fillColor = Qt::black;
 };

@@ -1,5 +1,6 @@
 // Starting, stopping and ending a session, on controls bound the way the main
 // window binds its own.
+#include "label.h"
 #include "met.h"
 #include "platform_recorders.h"
 #include "runtime_error.h"
@@ -22,7 +23,7 @@ struct EngineControls
     std::array<QRadioButton *, 5> options{};
     PeriodicTimer tmrBeat;
     PeriodicTimer tmrCountDown;
-    QLabel lblBeat;
+    Label lblBeat;
     std::array<Shape, 6> markers;
     std::unique_ptr<ControlArray<Shape>> shpBeat;
 
