@@ -10,6 +10,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <atomic>
+#include <limits>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -75,7 +78,7 @@ public:
             return;
         m_stream->lock();
         m_player->dropScheduled();
-        const qint64 heardNow = m_clock->frameAt(monotonicNowNs() - m_stream->heardAfterNs());
+        const qint64 heardNow = m_clock->frameAt(monotonicNowNs() - heardAfterNs());
         if (heardNow != StreamClock::kAtOnce) {
             if (const std::optional<qint64> from = m_player->firstBegunAfter(heardNow);
                 from && m_stream->silenceFrom(*from))
@@ -86,7 +89,7 @@ public:
 
     qint64 heardDelayNs() const
     {
-        return m_state == SoundOutputState::Open ? placementLatencyNs() + m_stream->heardAfterNs() : 0;
+        return m_state == SoundOutputState::Open ? placementLatencyNs() + heardAfterNs() : 0;
     }
 
     SoundOutputCounts counts()
@@ -105,12 +108,34 @@ public:
 
     // The stream's thread, with its lock held.
     void render(float *out, int frames) override { m_player->render(out, frames); }
-    void noteTiming(qint64 nowNs, qint64 frame) override { m_clock->noteRendered(nowNs, frame); }
+    void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
+    {
+        m_clock->noteRendered(nowNs, frame);
+        if (heardInNs < 0 || !m_clock->isAnchored())
+            return;
+        // frame is heard at now + heardInNs; the relation puts it at
+        // now + (frame - frameAt(now)) / rate: what lies between is how
+        // long after the relation's time a frame is heard.
+        const qint64 aheadOfNowNs = (frame - m_clock->frameAt(nowNs)) * 1'000'000'000 / m_sampleRate;
+        const qint64 sample = heardInNs - aheadOfNowNs;
+        const qint64 average = m_measuredHeardAfterNs.load(std::memory_order_relaxed);
+        // A slow average: one odd report moves it by a sixteenth.
+        m_measuredHeardAfterNs.store(average == kNotMeasured ? sample : average + (sample - average) / 16,
+                                     std::memory_order_relaxed);
+    }
 
 private:
     // A click is placed beyond what the stream has already taken, with room
     // for the UI thread's lateness.
     qint64 placementLatencyNs() const { return m_stream->aheadNs() + kUiJitterNs; }
+
+    // How long after the clock's time for a frame it is heard: measured
+    // where the stream reports it, estimated where it cannot.
+    qint64 heardAfterNs() const
+    {
+        const qint64 measured = m_measuredHeardAfterNs.load(std::memory_order_relaxed);
+        return measured != kNotMeasured ? measured : m_stream->estimatedHeardInNs();
+    }
 
     bool ensureOpen()
     {
@@ -135,6 +160,8 @@ private:
             m_decoded->restartStream();
         m_player = std::move(m_decoded);
         m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS);
+        m_sampleRate = format.sampleRate;
+        m_measuredHeardAfterNs = kNotMeasured;
         m_stream = std::move(stream);
         m_state = SoundOutputState::Open;
         m_stream->start();
@@ -210,6 +237,9 @@ private:
     // measured it: the next session starts from it instead of from nothing.
     double m_deviceDriftNsPerS = 0;
     int m_reopens = 0;
+    qint64 m_sampleRate = 44100;
+    static constexpr qint64 kNotMeasured = std::numeric_limits<qint64>::min();
+    std::atomic<qint64> m_measuredHeardAfterNs{kNotMeasured}; // written by the stream's thread
     QPointer<QTimer> m_idleClose;
     QPointer<QTimer> m_retry;
 };

@@ -21,8 +21,9 @@ class StreamFeed
 public:
     // Interleaved float output for frames frames. Must not allocate, lock or block.
     virtual void render(float *out, int frames) = 0;
-    // After render: at nowNs (monotonic_clock.h) the stream was at frame.
-    virtual void noteTiming(qint64 nowNs, qint64 frame) = 0;
+    // After render: at nowNs (monotonic_clock.h) the stream had taken
+    // output up to frame, which is heard heardInNs later (-1: not known).
+    virtual void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) = 0;
 
 protected:
     ~StreamFeed() = default;
@@ -43,9 +44,9 @@ public:
     // The server went away or the device was lost: the stream plays nothing more.
     virtual bool isLost() const = 0;
 
-    // How the frames of noteTiming() relate to what is heard: a sound placed
-    // at the frame noted for time t is heard at t + heardAfterNs().
-    virtual qint64 heardAfterNs() const = 0;
+    // What the device adds after a frame is taken, where the stream cannot
+    // report it (heardInNs -1): an estimate.
+    virtual qint64 estimatedHeardInNs() const = 0;
     // How far ahead of noteTiming()'s frames the stream has already taken
     // output, at the most: a sound placed nearer than that starts late.
     virtual qint64 aheadNs() const = 0;

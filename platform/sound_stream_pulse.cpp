@@ -2,8 +2,8 @@
 // through libpulse's threaded main loop. The server asks for output when its
 // buffer for the stream runs low, as steadily as the device consumes it;
 // after each write the stream notes the frames written so far, and how long
-// the last of them takes to be heard, from the server's own timing report:
-// the server's buffer and the device's latency. (The server's interpolated
+// the last of them takes to be heard, from the server's own timing report
+// (interpolated between reports): the server's buffer and the device's latency. (The server's interpolated
 // playing position would give the heard frame directly, but it moves in
 // steps at each timing report, too unevenly for the clock's rate fit.)
 //
@@ -104,7 +104,7 @@ public:
     void lock() override { pa_threaded_mainloop_lock(m_loop); }
     void unlock() override { pa_threaded_mainloop_unlock(m_loop); }
     bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
-    qint64 heardAfterNs() const override { return m_heardAfterNs.load(std::memory_order_relaxed); }
+    qint64 estimatedHeardInNs() const override { return m_targetLatencyNs; }
     qint64 aheadNs() const override { return m_aheadNs; }
 
     // With the lock held: the output from frame to what was written is
@@ -175,7 +175,7 @@ private:
             return false;
         if (const pa_buffer_attr *obtained = pa_stream_get_buffer_attr(m_stream)) {
             m_aheadNs = qint64(obtained->minreq / kFrameBytes) * 1'000'000'000 / kRate;
-            m_heardAfterNs = qint64(obtained->tlength / kFrameBytes) * 1'000'000'000 / kRate;
+            m_targetLatencyNs = qint64(obtained->tlength / kFrameBytes) * 1'000'000'000 / kRate;
         }
         return true;
     }
@@ -209,18 +209,12 @@ private:
         self->m_feed.render(static_cast<float *>(data), frames);
         pa_stream_write(stream, data, size_t(frames) * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
         self->m_written += frames;
-        self->m_feed.noteTiming(monotonicNowNs(), self->m_written);
         // How long the frame just written takes to be heard: the server's
         // buffer and the device's latency, from the server's own timing.
         pa_usec_t latencyUs = 0;
         int negative = 0;
-        if (pa_stream_get_latency(stream, &latencyUs, &negative) == 0 && !negative) {
-            const qint64 latencyNs = qint64(latencyUs) * 1000;
-            const qint64 smoothed = self->m_heardAfterNs.load(std::memory_order_relaxed);
-            // A slow average: one late report moves it by a sixteenth.
-            self->m_heardAfterNs.store(smoothed == 0 ? latencyNs : smoothed + (latencyNs - smoothed) / 16,
-                                       std::memory_order_relaxed);
-        }
+        const bool known = pa_stream_get_latency(stream, &latencyUs, &negative) == 0 && !negative;
+        self->m_feed.noteTiming(monotonicNowNs(), self->m_written, known ? qint64(latencyUs) * 1000 : -1);
     }
 
     StreamFeed &m_feed;
@@ -232,7 +226,7 @@ private:
     qint64 m_written = 0;      // frames handed to the server, with the lock
     qint64 m_aheadNs = 0;
     std::atomic<bool> m_lost{false};
-    std::atomic<qint64> m_heardAfterNs{0};
+    qint64 m_targetLatencyNs = 0; // until the server's first timing report
 };
 
 } // namespace

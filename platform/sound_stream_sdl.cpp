@@ -60,7 +60,7 @@ public:
     void lock() override { SDL_LockAudioDevice(m_device); }
     void unlock() override { SDL_UnlockAudioDevice(m_device); }
     bool isLost() const override { return SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED; }
-    qint64 heardAfterNs() const override { return m_bufferNs * kUnseenLatencyBuffers2 / 2; }
+    qint64 estimatedHeardInNs() const override { return m_bufferNs * kUnseenLatencyBuffers2 / 2; }
     qint64 aheadNs() const override { return m_bufferNs; }
     bool silenceFrom(qint64) override { return false; }
 
@@ -72,7 +72,7 @@ private:
         const int frames = bytes / static_cast<int>(sizeof(float) * self->m_format.channels);
         self->m_feed.render(reinterpret_cast<float *>(stream), frames);
         self->m_framesRendered += frames;
-        self->m_feed.noteTiming(monotonicNowNs(), self->m_framesRendered);
+        self->m_feed.noteTiming(monotonicNowNs(), self->m_framesRendered, -1);
     }
 
     StreamFeed &m_feed;

@@ -1,0 +1,40 @@
+# A private sound server for the benchmarks, with a 44.1 kHz stereo null sink
+# "metro" as the default sink, kept awake by a silent low-latency stream (an
+# idle null sink holds a new stream back for up to two seconds; a desktop's
+# sink is awake whenever anything plays). Sourced by the bench scripts.
+#   start_sound_server WORK_DIR pulseaudio|pipewire
+#   stop_sound_server
+# pipewire: PipeWire, WirePlumber and pipewire-pulse (Debian 12's desktop
+# default) on a private D-Bus session bus; clients reach both through the
+# PulseAudio protocol.
+
+start_sound_server() {
+    local work=$1 kind=$2
+    export HOME=$work XDG_RUNTIME_DIR=$work/run PULSE_RUNTIME_PATH=$work/run/pulse
+    export PULSE_STATE_PATH=$work/state PULSE_SINK=metro
+    mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+    sound_server_pids=()
+    if [ "$kind" = pipewire ]; then
+        eval "$(dbus-launch --sh-syntax)"
+        sound_server_pids+=("$DBUS_SESSION_BUS_PID")
+        pipewire >"$work/pipewire.log" 2>&1 & sound_server_pids+=($!)
+        sleep 0.5
+        wireplumber >"$work/wireplumber.log" 2>&1 & sound_server_pids+=($!)
+        pipewire-pulse >"$work/pipewire-pulse.log" 2>&1 & sound_server_pids+=($!)
+        for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+        pactl load-module module-null-sink sink_name=metro rate=44100 channels=2 >/dev/null
+    else
+        pulseaudio -n --daemonize=yes --exit-idle-time=-1 --load=module-native-protocol-unix \
+            --load="module-null-sink sink_name=metro rate=44100 channels=2" 2>/dev/null
+    fi
+    pactl set-default-sink metro
+    pacat --playback --device=metro --raw --format=s16le --rate=44100 --channels=2 \
+        --latency-msec=20 /dev/zero & sound_server_pids+=($!)
+    sound_server_kind=$kind
+    sleep 2
+}
+
+stop_sound_server() {
+    kill "${sound_server_pids[@]}" 2>/dev/null || true
+    [ "${sound_server_kind:-}" = pulseaudio ] && pulseaudio --kill 2>/dev/null || true
+}
