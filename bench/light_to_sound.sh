@@ -25,6 +25,7 @@ export DISPLAY=:71
 sleep 1
 openbox >/dev/null 2>&1 & wm=$!
 start_sound_server "$work" "$server"
+sleep 2
 busy=()
 cleanup() { kill "${busy[@]}" "$wm" "$xvfb" 2>/dev/null || true; stop_sound_server; }
 trap cleanup EXIT

@@ -42,8 +42,9 @@ int main(int argc, char *argv[])
 
     const auto printCounts = [] {
         const SoundOutputCounts counts = soundOutputCounts();
-        std::printf("late starts %d, re-anchors %d, dropped starts %d\n", counts.lateStarts,
-                    counts.reanchors, counts.droppedStarts);
+        std::printf("late starts %d, re-anchors %d, dropped starts %d, reopens %d, heard %.1f ms after due\n",
+                    counts.lateStarts, counts.reanchors, counts.droppedStarts, counts.reopens,
+                    double(soundHeardDelayNs()) / 1e6);
     };
     const double cpuBefore = cpuSeconds();
     form.PushButton6_Click();

@@ -2,7 +2,9 @@
 # "metro" as the default sink, kept awake by a silent low-latency stream (an
 # idle null sink holds a new stream back for up to two seconds; a desktop's
 # sink is awake whenever anything plays). Sourced by the bench scripts.
-#   start_sound_server WORK_DIR pulseaudio|pipewire
+#   start_sound_server WORK_DIR pulseaudio|pipewire   (returns once the sink is
+#       there; sound_server_answered is that time, date +%s.%N; give the
+#       keep-awake stream a moment before measuring)
 #   stop_sound_server
 # pipewire: PipeWire, WirePlumber and pipewire-pulse (Debian 12's desktop
 # default) on a private D-Bus session bus; clients reach both through the
@@ -15,8 +17,10 @@ start_sound_server() {
     mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
     sound_server_pids=()
     if [ "$kind" = pipewire ]; then
-        eval "$(dbus-launch --sh-syntax)"
-        sound_server_pids+=("$DBUS_SESSION_BUS_PID")
+        local bus
+        bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+        export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
+        sound_server_pids+=("${bus##*$'\n'}")
         pipewire >"$work/pipewire.log" 2>&1 & sound_server_pids+=($!)
         sleep 0.5
         wireplumber >"$work/wireplumber.log" 2>&1 & sound_server_pids+=($!)
@@ -28,10 +32,10 @@ start_sound_server() {
             --load="module-null-sink sink_name=metro rate=44100 channels=2" 2>/dev/null
     fi
     pactl set-default-sink metro
+    sound_server_answered=$(date +%s.%N)
     pacat --playback --device=metro --raw --format=s16le --rate=44100 --channels=2 \
         --latency-msec=20 /dev/zero & sound_server_pids+=($!)
     sound_server_kind=$kind
-    sleep 2
 }
 
 stop_sound_server() {

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # How steady Brisquet's clicks are through a real sound server: a private
-# PulseAudio daemon with a null sink, its monitor recorded with parecord,
-# the real Form1 driven by bench_metronome, clicks found by
-# bench_click_onsets. Each case runs the grid design and the naive one (every
-# click at once, at the next device buffer) side by side, idle and with both
-# cores busy; then one full session at 120 bpm to the automatic stop; the
+# PulseAudio daemon (SERVER=pipewire: PipeWire with its PulseAudio server)
+# with a null sink (bench/sound_server.sh), its monitor recorded with
+# parecord, the real Form1 driven by bench_metronome, clicks found by
+# bench_click_onsets. Each case runs the designs of DESIGNS side by side
+# (default all three: grid, Brisquet's own PulseAudio stream; sdl, the same
+# grid through SDL's PulseAudio client; naive, every click at once at the
+# next device buffer through SDL), idle and with both cores busy; then one full session at 120 bpm to the automatic stop; the
 # floor is a pre-rendered click train played with paplay. The sink's real
 # rate against the monotonic clock is measured during each recording, and
 # the errors are given in its frames against the real-time period.
@@ -21,19 +23,13 @@ cmake --build build-bench --parallel "$(nproc)" --target bench_metronome bench_c
 bin=$PWD/build-bench/bench
 docs=$PWD/docs
 work=$(mktemp -d)
-export HOME=$work XDG_RUNTIME_DIR=$work PULSE_RUNTIME_PATH=$work/pulse PULSE_STATE_PATH=$work/state
-export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=pulseaudio PULSE_SINK=metro
-pulseaudio -n --daemonize=yes --exit-idle-time=-1 --load=module-native-protocol-unix \
-    --load="module-null-sink sink_name=metro rate=44100 channels=2" 2>/dev/null
+export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen
+source bench/sound_server.sh
+start_sound_server "$work" "${SERVER:-pulseaudio}"
+sleep 2
 busy=()
-cleanup() { kill "${busy[@]}" "${keepalive:-}" 2>/dev/null || true; pulseaudio --kill 2>/dev/null || true; }
+cleanup() { kill "${busy[@]}" 2>/dev/null || true; stop_sound_server; }
 trap cleanup EXIT
-# An idle null sink sleeps for up to two seconds between wake-ups, so a new
-# stream waits that long for its first request; a desktop's sink is awake
-# whenever anything plays. A silent low-latency stream keeps this one awake.
-pacat --playback --device=metro --raw --format=s16le --rate=44100 --channels=2 \
-    --latency-msec=20 /dev/zero & keepalive=$!
-sleep 3
 
 record() { # name seconds command...: $work/name.wav, and in $work/name.rate the
     # sink's rate while the session runs (from 1 s into the recording to its length)
@@ -48,6 +44,14 @@ record() { # name seconds command...: $work/name.wav, and in $work/name.rate the
     "$@"
     sleep 0.5; kill -INT "$rec"; pkill -INT -f "parecord --raw" || true
     wait "$rec" "$rate" || true
+}
+
+run_design() { # design tempo seconds|full
+    case $1 in
+    grid) env -u SDL_AUDIODRIVER "$bin/bench_metronome" "$2" "$3" grid ;;
+    sdl) SDL_AUDIODRIVER=pulseaudio "$bin/bench_metronome" "$2" "$3" grid ;;
+    naive) SDL_AUDIODRIVER=pulseaudio "$bin/bench_metronome" "$2" "$3" naive ;;
+    esac
 }
 
 figures() { # the sd/p99/max part of an analyser line
@@ -75,9 +79,9 @@ for load in idle busy; do
         for _ in 1 2; do (while :; do :; done) & busy+=($!); done
     fi
     for tempo in "${tempos[@]}"; do
-        for design in grid naive; do
+        for design in ${DESIGNS:-grid sdl naive}; do
             name=$tempo-$load-$design
-            counts=$(record "$name" "$seconds" "$bin/bench_metronome" "$tempo" "$seconds" "$design" 2>/dev/null | grep 'late starts')
+            counts=$(record "$name" "$seconds" run_design "$design" "$tempo" "$seconds" 2>/dev/null | grep 'late starts')
             row "$name" "$tempo" "$load" "$design" "$counts"
         done
     done
@@ -85,7 +89,7 @@ done
 kill "${busy[@]}" 2>/dev/null || true; busy=()
 
 if [ "${BENCH_FULL:-1}" = 1 ]; then
-    counts=$(record full 600 "$bin/bench_metronome" 120 full grid 2>/dev/null | tee "$work/full.out" | grep 'late starts')
+    counts=$(record full 600 run_design grid 120 full 2>/dev/null | tee "$work/full.out" | grep 'late starts')
     row full 120 idle "grid, 10 min to the automatic stop" "$counts"
 fi
 
@@ -94,7 +98,7 @@ record floor 20 paplay --device=metro "$work/train.wav"
 rate=$(cat "$work/floor.rate")
 echo "| 120 | idle | paplay floor | - | - | $rate | $("$bin/bench_click_onsets" "$work/floor.wav" 500 | grep '^interval error' | figures) | - |"
 
-if [ -s "$work/120-busy-grid.err" ] && command -v gnuplot >/dev/null; then
+if [ -s "$work/120-busy-grid.err" ] && [ -s "$work/120-busy-naive.err" ] && command -v gnuplot >/dev/null; then
     gnuplot <<PLOT
 set terminal pngcairo size 900,420 font "Liberation Sans,10"
 set output "$docs/timing-intervals.png"
