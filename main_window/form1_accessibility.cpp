@@ -29,19 +29,21 @@ public:
     }
 };
 
-// One beat circle: which beat it stands for, checked while lit.
+// One beat circle, as a read-only check box: which beat it stands for,
+// checked while lit. A hidden circle (a beat past the bar, or no session)
+// has no name: it stands for no beat.
 class BeatCircleAccessible : public QAccessibleWidget
 {
 public:
     BeatCircleAccessible(Shape *circle, int beat)
-        : QAccessibleWidget(circle, QAccessible::Indicator), m_beat(beat)
+        : QAccessibleWidget(circle, QAccessible::CheckBox), m_beat(beat)
     {
     }
 
     QString text(QAccessible::Text kind) const override
     {
         if (kind == QAccessible::Name)
-            return beatOfBar(m_beat);
+            return widget()->isVisible() ? beatOfBar(m_beat) : QString();
         return QAccessibleWidget::text(kind);
     }
 
@@ -49,6 +51,7 @@ public:
     {
         QAccessible::State state = QAccessibleWidget::state();
         state.checkable = true;
+        state.readOnly = true;
         state.checked = static_cast<Shape *>(widget())->fillStyle() == FillStyle::Solid;
         return state;
     }
@@ -57,10 +60,14 @@ private:
     int m_beat;
 };
 
-// Qt asks this for every object it makes an interface for; only the beat
-// display's controls, known by their design names, get ours.
+// Qt asks this for every object it makes an interface for; only the window
+// and the beat display's controls, known by their design names, get ours.
 QAccessibleInterface *beatDisplayAccessible(const QString &, QObject *object)
 {
+    // The main window is a window to a screen reader, named by its caption,
+    // not a plain pane.
+    if (auto *form = qobject_cast<Form1 *>(object))
+        return new QAccessibleWidget(form, QAccessible::Window);
     if (auto *label = qobject_cast<Label *>(object); label && label->objectName() == u"lblBeat")
         return new BeatNumberAccessible(label);
     if (auto *circle = qobject_cast<Shape *>(object)) {
@@ -89,4 +96,15 @@ void describeForAccessibility(Form1 &form)
         option->setAccessibleDescription(QStringLiteral("beats per bar"));
     form.Frame4->setAccessibleDescription(QStringLiteral("The beat being played while ticking"));
     form.PushButton6->setAccessibleDescription(QStringLiteral("Starts or stops the clicks"));
+
+    // A screen reader reads a window's children in the order they were made,
+    // which follows the design: the frames bottom up, the options 6 down to
+    // 2. Raising each in turn puts them in the order they are seen, top to
+    // bottom and left to right, as Tab and the arrow keys go through them;
+    // nothing overlaps, so nothing looks different.
+    for (QWidget *control : {static_cast<QWidget *>(form.Frame2), static_cast<QWidget *>(form.Frame3),
+                             static_cast<QWidget *>(form.Frame4), static_cast<QWidget *>(form.PushButton6)})
+        control->raise();
+    for (OptionButton *option : {form.Option1, form.Option2, form.Option3, form.Option4, form.Option5})
+        option->raise();
 }

@@ -1,6 +1,5 @@
 #include "shape.h"
 
-#include <QAccessible>
 #include <QPainter>
 
 Shape::Shape(QWidget *parent) : QWidget(parent)
@@ -15,12 +14,6 @@ void Shape::setFillStyle(FillStyle style)
         return;
     m_fillStyle = style;
     m_drawnFill.set(style);
-    if (QAccessible::isActive()) { // a screen reader hears a filled shape as checked
-        QAccessible::State changed;
-        changed.checked = true;
-        QAccessibleStateChangeEvent event(this, changed);
-        QAccessible::updateAccessibility(&event);
-    }
 }
 
 void Shape::setBorderColor(const QColor &color)
