@@ -8,6 +8,8 @@
 #    session (60 s), from /proc (ticks of 10 ms).
 # Needs xvfb, xdotool, python3-xlib, pulseaudio and pulseaudio-utils.
 # BENCH_SESSION_S shortens the session (default 600 s, to the automatic stop).
+# SERVER=pipewire runs PipeWire's PulseAudio server (bench/sound_server.sh);
+# SOUND=sdl sends the clicks through SDL's client instead of Brisquet's own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISQUET_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
@@ -16,15 +18,16 @@ brisquet=$PWD/build-bench/brisquet bare=$PWD/build-bench/bench/bench_bare_window
 text="$bare text"
 session=${BENCH_SESSION_S:-600}
 work=$(mktemp -d)
-export HOME=$work XDG_RUNTIME_DIR=$work PULSE_RUNTIME_PATH=$work/pulse PULSE_STATE_PATH=$work/state
-export XDG_CONFIG_HOME=$work/config SDL_AUDIODRIVER=pulseaudio PULSE_SINK=metro QT_QPA_PLATFORM=xcb
-pulseaudio -n --daemonize=yes --exit-idle-time=-1 --load=module-native-protocol-unix \
-    --load="module-null-sink sink_name=metro rate=44100 channels=2" 2>/dev/null
+export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb
+source bench/sound_server.sh
+start_sound_server "$work" "${SERVER:-pulseaudio}"
+# SOUND=sdl: the clicks through SDL's PulseAudio client instead of Brisquet's own stream.
+if [ "${SOUND:-brisquet}" = sdl ]; then export SDL_AUDIODRIVER=pulseaudio; else unset SDL_AUDIODRIVER; fi
 Xvfb :77 -screen 0 1024x768x24 -nolisten tcp & xvfb=$!
 export DISPLAY=:77
-cleanup() { kill "$xvfb" 2>/dev/null || true; pulseaudio --kill 2>/dev/null || true; }
+cleanup() { kill "$xvfb" 2>/dev/null || true; stop_sound_server; }
 trap cleanup EXIT
-sleep 1
+sleep 2
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }

@@ -14,7 +14,9 @@
 # through those (the sink's clock runs apart from the monotonic one). Clicks
 # are the first loud sample after 40 ms of quiet; each newly lit marker is
 # paired with the nearest click within 250 ms. Prints the offsets, light
-# minus sound in ms (positive: the light comes after the click).
+# minus sound in ms (positive: the light comes after the click). Then it
+# presses Stop (Space on the focused button) and counts the clicks that
+# start after that.
 #
 # selftest: the same analysis on made-up stamps with a known offset, arrival
 # delays of 0 to 4 ms and a sink 300 ppm fast: what it recovers is the
@@ -137,6 +139,11 @@ def measure(window_id, seconds, source):
             if red < 0xE0 and abs(red - green) < 8:  # light grey fill, not white, not the black outline
                 lit = k
         reads.append((t, lit))
+    # Stop, as a user presses it (the focus is on the button), and listen on:
+    # a click that starts after the press belongs to a beat never shown.
+    stop_pressed = now_ms()
+    subprocess.run(["xdotool", "key", "space"], check=True)
+    time.sleep(1.0)
     rec.terminate()
     stop.set()
     reader.join()
@@ -149,6 +156,9 @@ def measure(window_id, seconds, source):
           f" audio arrivals {statistics.median(spread):.2f} ms after the envelope (p90 {spread[len(spread) * 9 // 10]:.2f}),"
           f" {len(sound_times)} clicks, {len(lights(reads))} lights")
     report(pair(lights(reads), sound_times), "measured")
+    after = [st - stop_pressed for st in sound_times if st > stop_pressed]
+    print(f"clicks starting after the Stop key was sent: {len(after)}"
+          + (f" ({', '.join(f'{a:.0f}' for a in after)} ms after it)" if after else ""))
 
 
 def selftest(offset_ms):

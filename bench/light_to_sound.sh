@@ -42,8 +42,7 @@ for load in idle busy; do
         xdotool windowactivate --sync "$window" type "$tempo"
         xdotool key Tab space
         echo "== $server, $path, $load, $tempo bpm"
-        bench/light_to_sound.py measure "$window" "$seconds" metro.monitor
-        xdotool key space
+        bench/light_to_sound.py measure "$window" "$seconds" metro.monitor # ends with Stop
         kill "$program"; wait "$program" 2>/dev/null || true
     done
 done
