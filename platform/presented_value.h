@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <array>
 
 // When a change made now is seen (monotonic_clock.h's clock).

@@ -147,7 +147,6 @@ private:
     void open()
     {
         m_state = SoundOutputState::Unavailable;
-        m_player.reset(); // the stream's format decides the decoding
         auto stream = openStream(*this);
         if (!stream)
             return;

@@ -153,8 +153,8 @@ private:
 
     bool openStream(const char *appName)
     {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
-        m_stream = pa_stream_new(m_context, appName, &spec, nullptr);
+        const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        m_stream = pa_stream_new(m_context, appName, &sampleFormat, nullptr);
         if (!m_stream)
             return false;
         pa_stream_set_state_callback(m_stream, &PulseStream::onStreamState, this);
