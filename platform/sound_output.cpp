@@ -116,7 +116,7 @@ public:
         // frame is heard at now + heardInNs; the relation puts it at
         // now + (frame - frameAt(now)) / rate: what lies between is how
         // long after the relation's time a frame is heard.
-        const qint64 aheadOfNowNs = (frame - m_clock->frameAt(nowNs)) * 1'000'000'000 / m_sampleRate;
+        const qint64 aheadOfNowNs = (frame - m_clock->frameAt(nowNs)) * 1'000'000'000 / m_player->format().sampleRate;
         const qint64 sample = heardInNs - aheadOfNowNs;
         const qint64 average = m_measuredHeardAfterNs.load(std::memory_order_relaxed);
         // A slow average: one odd report moves it by a sixteenth.
@@ -159,7 +159,6 @@ private:
             m_decoded->restartStream();
         m_player = std::move(m_decoded);
         m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS);
-        m_sampleRate = format.sampleRate;
         m_measuredHeardAfterNs = kNotMeasured;
         m_stream = std::move(stream);
         m_state = SoundOutputState::Open;
@@ -236,7 +235,6 @@ private:
     // measured it: the next session starts from it instead of from nothing.
     double m_deviceDriftNsPerS = 0;
     int m_reopens = 0;
-    qint64 m_sampleRate = 44100;
     static constexpr qint64 kNotMeasured = std::numeric_limits<qint64>::min();
     std::atomic<qint64> m_measuredHeardAfterNs{kNotMeasured}; // written by the stream's thread
     QPointer<QTimer> m_idleClose;
