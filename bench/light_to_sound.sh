@@ -10,6 +10,7 @@
 # private session bus), else PulseAudio. Needs xvfb, openbox, xdotool,
 # python3-xlib, pulseaudio-utils, and pulseaudio or pipewire, wireplumber
 # and pipewire-pulse.
+# LOADS (idle busy) and PATHS (pulse sdl) choose the cases.
 #   bench/light_to_sound.sh [seconds] [tempo]     (default: 12 s at 120 bpm)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,11 +32,11 @@ cleanup() { kill "${busy[@]}" "$wm" "$xvfb" 2>/dev/null || true; stop_sound_serv
 trap cleanup EXIT
 
 bench/light_to_sound.py selftest 12.5
-for load in idle busy; do
+for load in ${LOADS:-idle busy}; do
     if [ "$load" = busy ]; then
         for _ in 1 2; do (while :; do :; done) & busy+=($!); done
     fi
-    for path in pulse sdl; do
+    for path in ${PATHS:-pulse sdl}; do
         if [ "$path" = sdl ]; then export SDL_AUDIODRIVER=pulseaudio; else unset SDL_AUDIODRIVER; fi
         "$brisquet" & program=$!
         window=$(xdotool search --sync --onlyvisible --pid "$program" --name '^Brisquet$' | head -1)

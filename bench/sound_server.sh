@@ -8,7 +8,8 @@
 #   stop_sound_server
 # pipewire: PipeWire, WirePlumber and pipewire-pulse (Debian 12's desktop
 # default) on a private D-Bus session bus; clients reach both through the
-# PulseAudio protocol.
+# PulseAudio protocol. KEEP_AWAKE=0 leaves the keep-awake stream out, so
+# Brisquet's stream alone decides the sink's latency (and PipeWire's cycle).
 
 start_sound_server() {
     local work=$1 kind=$2
@@ -33,7 +34,7 @@ start_sound_server() {
     fi
     pactl set-default-sink metro
     sound_server_answered=$(date +%s.%N)
-    pacat --playback --device=metro --raw --format=s16le --rate=44100 --channels=2 \
+    [ "${KEEP_AWAKE:-1}" = 0 ] || pacat --playback --device=metro --raw --format=s16le --rate=44100 --channels=2 \
         --latency-msec=20 /dev/zero & sound_server_pids+=($!)
     sound_server_kind=$kind
 }

@@ -66,7 +66,12 @@ public:
             return;
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
         m_stream->lock(); // held only to place the start
-        m_player->schedule(sound, m_clock->frameAt(dueNs + placementLatencyNs()));
+        const qint64 frame = m_clock->frameAt(dueNs + placementLatencyNs());
+        // A frame the stream has already taken is written again, where it can be.
+        if (frame != StreamClock::kAtOnce && m_stream->canRewrite() && m_player->startEarlier(sound, frame))
+            m_stream->rewriteFrom(frame);
+        else
+            m_player->schedule(sound, frame);
         m_stream->unlock();
         if (!m_held)
             closeWhenIdle();
@@ -81,8 +86,10 @@ public:
         const qint64 heardNow = m_clock->frameAt(monotonicNowNs() - heardAfterNs());
         if (heardNow != StreamClock::kAtOnce) {
             if (const std::optional<qint64> from = m_player->firstBegunAfter(heardNow);
-                from && m_stream->silenceFrom(*from))
+                from && m_stream->canRewrite()) {
                 m_player->silence();
+                m_stream->rewriteFrom(*from);
+            }
         }
         m_stream->unlock();
     }
@@ -108,6 +115,10 @@ public:
 
     // The stream's thread, with its lock held.
     void render(float *out, int frames) override { m_player->render(out, frames); }
+    void renderAgain(float *out, qint64 fromFrame, int frames) override
+    {
+        m_player->renderAgain(out, fromFrame, frames);
+    }
     void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
     {
         m_clock->noteRendered(nowNs, frame);
@@ -125,9 +136,9 @@ public:
     }
 
 private:
-    // A click is placed beyond what the stream has already taken, with room
-    // for the UI thread's lateness.
-    qint64 placementLatencyNs() const { return m_stream->aheadNs() + kUiJitterNs; }
+    // A click is placed where the stream can still start it on its frame,
+    // with room for the UI thread's lateness.
+    qint64 placementLatencyNs() const { return m_stream->leadNs() + kUiJitterNs; }
 
     // How long after the clock's time for a frame it is heard: measured
     // where the stream reports it, estimated where it cannot.

@@ -6,8 +6,9 @@
 //
 // A stream pulls its output from a StreamFeed on its own thread, with its
 // lock held, and then reports the frame that goes with the moment it was
-// called. It does not schedule, decode or decide anything: that is
-// sound_output.cpp's.
+// called. A stream that can take back what it wrote also writes output
+// again when asked, from the UI thread. It does not schedule, decode or
+// decide anything: that is sound_output.cpp's.
 #pragma once
 
 #include "wave_image.h"
@@ -21,6 +22,8 @@ class StreamFeed
 public:
     // Interleaved float output for frames frames. Must not allocate, lock or block.
     virtual void render(float *out, int frames) = 0;
+    // Output already rendered, from fromFrame on, as it should sound now.
+    virtual void renderAgain(float *out, qint64 fromFrame, int frames) = 0;
     // After render: at nowNs (monotonic_clock.h) the stream had taken
     // output up to frame, which is heard heardInNs later (-1: not known).
     virtual void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) = 0;
@@ -47,13 +50,17 @@ public:
     // What the device adds after a frame is taken, where the stream cannot
     // report it (heardInNs -1): an estimate.
     virtual qint64 estimatedHeardInNs() const = 0;
-    // How far ahead of noteTiming()'s frames the stream has already taken
-    // output, at the most: a sound placed nearer than that starts late.
-    virtual qint64 aheadNs() const = 0;
+    // How far after the time noteTiming() gives a frame a sound must be
+    // placed to start on its frame: beyond what the stream has already
+    // taken, or, for one that can write its output again, beyond what the
+    // server has already read (negative: inside what it was given).
+    virtual qint64 leadNs() const = 0;
 
-    // Replaces the output already taken but not yet heard, from frame on,
-    // with silence. False where the stream cannot take back what it took.
-    virtual bool silenceFrom(qint64 frame) = 0;
+    // Whether rewriteFrom() can take back output the stream has taken.
+    virtual bool canRewrite() const = 0;
+    // With the lock held: writes the output from frame up to what the stream
+    // has taken again, as the feed's renderAgain() has it now.
+    virtual void rewriteFrom(qint64 frame) = 0;
 };
 
 // nullptr when there is no PulseAudio server to talk to (or none answers in time).

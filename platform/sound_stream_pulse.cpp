@@ -6,6 +6,9 @@
 // (interpolated between reports): the server's buffer and the device's latency. (The server's interpolated
 // playing position would give the heard frame directly, but it moves in
 // steps at each timing report, too unevenly for the clock's rate fit.)
+// Output it has written but the server has not read yet can be written
+// again: a click lands in the buffer the server already holds instead of
+// waiting behind it.
 //
 // The connection is made when a session starts and dropped when the stream
 // closes. A server that does not answer within kConnectTimeoutMs counts as
@@ -28,13 +31,20 @@ constexpr int kChannels = 2;
 constexpr int kFrameBytes = kChannels * int(sizeof(float));
 // The server's buffer for the stream, the device's latency included (the
 // stream asks the server to adjust the device to it), and how much it asks
-// for at a time: a click is heard about 70 ms after its beat was due
-// (76 ms through SDL), and the stream wakes about 67 times a second. The
+// for at a time: the stream wakes about 67 times a second, and a click,
+// written into that buffer, is heard about 40 ms after its beat was due
+// (46 ms through PipeWire, 76 ms through SDL). Larger buffers and requests
+// woke the stream less but made PipeWire's timing uneven. The
 // server's own choice of request (10 ms) cost twice the CPU; 20 ms requests
 // in a 40 ms buffer left the null sink's device so little latency that it
 // ran 1800 ppm fast instead of 270.
 constexpr int kTargetLatencyFrames = kRate * 40 / 1000;
 constexpr int kRequestFrames = kRate * 15 / 1000;
+// A click is written into what the server holds at least this far ahead of
+// its reading: the server reads up to a request's worth at a time (PipeWire's
+// graph cycle is no longer than the stream's request), and the write takes a
+// few milliseconds to arrive.
+constexpr qint64 kRewriteMarginNs = 20'000'000;
 constexpr int kConnectTimeoutMs = 2000;
 
 class PulseStream final : public SoundStream
@@ -108,25 +118,29 @@ public:
     void unlock() override { pa_threaded_mainloop_unlock(m_loop); }
     bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
     qint64 estimatedHeardInNs() const override { return m_targetLatencyNs; }
-    qint64 aheadNs() const override { return m_aheadNs; }
+    qint64 leadNs() const override { return m_leadNs; }
+
+    bool canRewrite() const override { return !isLost(); }
 
     // With the lock held: the output from frame to what was written is
-    // written again as silence; the server takes back what it had.
-    bool silenceFrom(qint64 frame) override
+    // written again at its place; the server replaces what it had not read
+    // yet (and takes back from the device what it had, where it can).
+    void rewriteFrom(qint64 frame) override
     {
-        if (m_lost || frame >= m_written)
-            return true;
-        size_t bytes = size_t(m_written - frame) * kFrameBytes;
-        void *data = nullptr;
-        if (pa_stream_begin_write(m_stream, &data, &bytes) < 0 || !data)
-            return false;
-        const qint64 frames = qint64(bytes) / kFrameBytes;
-        std::fill_n(static_cast<float *>(data), frames * kChannels, 0.0f);
-        if (pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, frame * kFrameBytes,
-                            PA_SEEK_ABSOLUTE) < 0)
-            return false;
-        m_written = std::max(m_written, frame + frames);
-        return true;
+        frame = std::max<qint64>(frame, 0);
+        while (!m_lost && frame < m_written) {
+            size_t bytes = size_t(m_written - frame) * kFrameBytes;
+            void *data = nullptr;
+            if (pa_stream_begin_write(m_stream, &data, &bytes) < 0 || !data)
+                return;
+            // The server's memory blocks may hold less than was asked for.
+            const int frames = int(std::min<qint64>(qint64(bytes) / kFrameBytes, m_written - frame));
+            m_feed.renderAgain(static_cast<float *>(data), frame, frames);
+            if (pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, frame * kFrameBytes,
+                                PA_SEEK_ABSOLUTE) < 0)
+                return;
+            frame += frames;
+        }
     }
 
 private:
@@ -177,8 +191,11 @@ private:
             || pa_stream_get_state(m_stream) != PA_STREAM_READY)
             return false;
         if (const pa_buffer_attr *obtained = pa_stream_get_buffer_attr(m_stream)) {
-            m_aheadNs = qint64(obtained->minreq / kFrameBytes) * 1'000'000'000 / kRate;
-            m_targetLatencyNs = qint64(obtained->tlength / kFrameBytes) * 1'000'000'000 / kRate;
+            // A frame is written when the server's buffer has room for it,
+            // a buffer ahead of the server's reading.
+            const qint64 bufferNs = qint64(obtained->tlength / kFrameBytes) * 1'000'000'000 / kRate;
+            m_leadNs = kRewriteMarginNs - bufferNs;
+            m_targetLatencyNs = bufferNs;
         }
         return true;
     }
@@ -227,7 +244,7 @@ private:
     bool m_started = false;    // with the lock
     bool m_timedOut = false;   // with the lock
     qint64 m_written = 0;      // frames handed to the server, with the lock
-    qint64 m_aheadNs = 0;
+    qint64 m_leadNs = 0;
     std::atomic<bool> m_lost{false};
     qint64 m_targetLatencyNs = 0; // until the server's first timing report
 };

@@ -61,8 +61,9 @@ public:
     void unlock() override { SDL_UnlockAudioDevice(m_device); }
     bool isLost() const override { return SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED; }
     qint64 estimatedHeardInNs() const override { return m_bufferNs * kUnseenLatencyBuffers2 / 2; }
-    qint64 aheadNs() const override { return m_bufferNs; }
-    bool silenceFrom(qint64) override { return false; }
+    qint64 leadNs() const override { return m_bufferNs; }
+    bool canRewrite() const override { return false; }
+    void rewriteFrom(qint64) override {}
 
 private:
     // SDL's audio thread, with the device lock held.

@@ -53,6 +53,7 @@ void WavePlayer::forgetOldestSound()
 void WavePlayer::begin(const Sound *sound, qint64 frame)
 {
     m_playing = sound && sound->samples ? sound : nullptr;
+    m_playingFrom = frame;
     m_positionSamples = 0;
     if (m_playing)
         m_begunFrames[m_begunCount++ % kBegunRemembered] = frame;
@@ -84,6 +85,39 @@ std::optional<qint64> WavePlayer::firstBegunAfter(qint64 frame) const
 void WavePlayer::silence()
 {
     m_playing = nullptr;
+}
+
+bool WavePlayer::startEarlier(const Sound *sound, qint64 frame)
+{
+    const qint64 lastBegun = m_begunCount > 0 ? m_begunFrames[(m_begunCount - 1) % kBegunRemembered] : -1;
+    if (frame < 0 || frame >= m_framesRendered || frame <= lastBegun)
+        return false;
+    begin(sound, frame);
+    if (m_playing) {
+        // Kept while at its end, so renderAgain() still has it; render() lets it go.
+        m_positionSamples = std::min(m_playing->samples->size(),
+                                     static_cast<size_t>(m_framesRendered - frame) * m_format.channels);
+    }
+    forgetOldestSound();
+    return true;
+}
+
+void WavePlayer::renderAgain(float *out, qint64 fromFrame, int frames) const
+{
+    const size_t channels = static_cast<size_t>(m_format.channels);
+    const size_t wanted = static_cast<size_t>(frames) * channels;
+    std::fill_n(out, wanted, 0.0f);
+    if (!m_playing)
+        return;
+    const std::vector<float> &samples = *m_playing->samples;
+    const qint64 skipFrames = std::max<qint64>(0, m_playingFrom - fromFrame);
+    if (skipFrames >= frames)
+        return;
+    const size_t from = static_cast<size_t>(fromFrame + skipFrames - m_playingFrom) * channels;
+    if (from >= samples.size())
+        return;
+    const size_t count = std::min(wanted - static_cast<size_t>(skipFrames) * channels, samples.size() - from);
+    std::memcpy(out + static_cast<size_t>(skipFrames) * channels, samples.data() + from, count * sizeof(float));
 }
 
 void WavePlayer::schedule(const Sound *sound, qint64 frame)

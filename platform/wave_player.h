@@ -52,6 +52,15 @@ public:
     std::optional<qint64> firstBegunAfter(qint64 frame) const;
     // Stops what plays: the next frames rendered are silent.
     void silence();
+    // sound replaces whatever plays from frame on, a frame already rendered
+    // but after the last sound begun, for a stream that can write that
+    // output again (renderAgain()). False, changing nothing, for any other
+    // frame: schedule() it instead.
+    bool startEarlier(const Sound *sound, qint64 frame);
+    // The output of frames frames from fromFrame, already rendered, as the
+    // player has it now: the sound that plays (from the frame it began) or
+    // silence. Changes nothing, so a stream may write it again in pieces.
+    void renderAgain(float *out, qint64 fromFrame, int frames) const;
 
     // Writes frames frames of output, starting the scheduled sounds at their
     // frames, then advances the frame counter. Never allocates, locks or
@@ -82,6 +91,7 @@ private:
     std::vector<std::unique_ptr<Sound>> m_sounds;
     std::uint64_t m_uses = 0;
     const Sound *m_playing = nullptr;
+    qint64 m_playingFrom = 0;     // the frame m_playing began at
     size_t m_positionSamples = 0; // into m_playing->samples
     std::array<Start, kMostScheduled> m_scheduled{};
     size_t m_scheduledFirst = 0;

@@ -55,6 +55,8 @@ private slots:
     void playingSoundSurvivesManyNewImages();
     void scheduledSoundStartsAtItsFrame_data();
     void scheduledSoundStartsAtItsFrame();
+    void soundStartedEarlierIsWrittenAgain_data();
+    void soundStartedEarlierIsWrittenAgain();
     void stopFindsTheClicksNotHeardYet_data();
     void stopFindsTheClicksNotHeardYet();
     void streamClockPlacesGridTicksExactly_data();
@@ -230,6 +232,45 @@ void TestSoundOutput::scheduledSoundStartsAtItsFrame()
     for (int frame = 0; frame < 1024; ++frame)
         QCOMPARE(out[size_t(2 * frame)], frame < firstNewFrame ? 0.25f : -0.5f);
     QCOMPARE(player.lateStarts(), lateStarts);
+}
+
+void TestSoundOutput::soundStartedEarlierIsWrittenAgain_data()
+{
+    QTest::addColumn<qint64>("startFrame");
+    QTest::addColumn<int>("clickFrames");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("after the last click") << qint64(600) << 200 << true;
+    QTest::newRow("running on past what was rendered") << qint64(900) << 400 << true;
+    QTest::newRow("on the last click's frame") << qint64(100) << 200 << false;
+    QTest::newRow("before the last click") << qint64(50) << 200 << false;
+    QTest::newRow("not rendered yet") << qint64(1024) << 200 << false;
+}
+
+// A click at frame 100 and 1024 frames rendered; a second click is then
+// started at startFrame. Where it is accepted, the output written again from
+// there and the output rendered next hold it exactly once, from its first
+// sample; where it is not, nothing changes.
+void TestSoundOutput::soundStartedEarlierIsWrittenAgain()
+{
+    QFETCH(qint64, startFrame);
+    QFETCH(int, clickFrames);
+    QFETCH(bool, accepted);
+    WavePlayer player(kStereo44k);
+    player.schedule(player.prepare(constantWave(100, 8192)), 100);
+    rendered(player, 1024);
+
+    QCOMPARE(player.startEarlier(player.prepare(constantWave(clickFrames, -16384)), startFrame), accepted);
+    std::vector<float> out;
+    if (accepted) {
+        out.resize(size_t(2 * (1024 - startFrame)));
+        player.renderAgain(out.data(), startFrame, int(1024 - startFrame));
+    }
+    const std::vector<float> next = rendered(player, 512);
+    out.insert(out.end(), next.begin(), next.end());
+    const qint64 from = accepted ? startFrame : 1024;
+    for (qint64 frame = from; frame < 1024 + 512; ++frame)
+        QCOMPARE(out[size_t(2 * (frame - from))], accepted && frame < startFrame + clickFrames ? -0.5f : 0.0f);
+    QCOMPARE(player.lateStarts(), 0);
 }
 
 void TestSoundOutput::stopFindsTheClicksNotHeardYet_data()
