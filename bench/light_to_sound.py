@@ -104,7 +104,8 @@ def report(offsets, what):
         return
     q = statistics.quantiles(offsets, n=10)
     print(f"{what}: {len(offsets)} beats, light minus sound median {statistics.median(offsets):.1f} ms"
-          f" (p10 {q[0]:.1f}, p90 {q[-1]:.1f}, min {min(offsets):.1f}, max {max(offsets):.1f})")
+          f" (p10 {q[0]:.1f}, p90 {q[-1]:.1f}, min {min(offsets):.1f}, max {max(offsets):.1f};"
+          f" in order: {' '.join(f'{o:.0f}' for o in offsets)})")
 
 
 def measure(window_id, seconds, source):

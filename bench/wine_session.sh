@@ -3,11 +3,12 @@
 # a private Xvfb with openbox, a private PulseAudio server with a null sink
 # (Wine's sound driver plays into it), and a fresh Wine prefix. It installs
 # with /S, starts the installed program, types a tempo, presses Start,
-# records the sink's monitor, takes a screenshot, presses Stop, closes the
+# records the sink's monitor, takes a screenshot, presses Stop, measures
+# the lit marker against its click (bench/light_to_sound.py), closes the
 # window, reads the tempo back from the registry, measures the recorded
 # clicks with bench_click_onsets, then uninstalls with /S and lists what is
 # left. Run ./dev windows first (it writes the installer).
-# Needs xvfb, openbox, xdotool, x11-utils, imagemagick, pulseaudio,
+# Needs xvfb, openbox, xdotool, x11-utils, imagemagick, python3-xlib, pulseaudio,
 # pulseaudio-utils, wine, wine64.
 #   bench/wine_session.sh [tempo] [seconds]    (default: 100 bpm for 20 s)
 # The screenshot goes to docs/windows-wine.png.
@@ -81,6 +82,11 @@ xdotool key space # Stop
 sleep 1
 kill -INT "$rec"; pkill -INT -f "parecord --raw" || true
 wait "$rec" "$rate" || true
+echo "== light against sound: Start again, 12 s"
+sleep 2
+xdotool key space
+bench/light_to_sound.py measure "$window" 12 metro.monitor # ends with Stop
+sleep 1
 xdotool key alt+F4
 wait "$program" && echo "closed with Alt+F4: exit status 0" || echo "closed with Alt+F4: exit status $?"
 wineserver -w

@@ -66,7 +66,9 @@ public:
             return;
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
         m_stream->lock(); // held only to place the start
-        const qint64 frame = m_clock->frameAt(dueNs + placementLatencyNs());
+        qint64 frame = m_clock->frameAt(dueNs + placementLatencyNs());
+        if (frame == StreamClock::kAtOnce && m_stream->canRewrite())
+            frame = provisionalFrameAt(dueNs);
         // A frame the stream has already taken is written again, where it can be.
         if (frame != StreamClock::kAtOnce && m_stream->canRewrite() && m_player->startEarlier(sound, frame))
             m_stream->rewriteFrom(frame);
@@ -121,6 +123,7 @@ public:
     }
     void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
     {
+        m_lastReport = {nowNs, frame, heardInNs};
         m_clock->noteRendered(nowNs, frame);
         if (heardInNs < 0 || !m_clock->isAnchored())
             return;
@@ -139,6 +142,21 @@ private:
     // A click is placed where the stream can still start it on its frame,
     // with room for the UI thread's lateness.
     qint64 placementLatencyNs() const { return m_stream->leadNs() + kUiJitterNs; }
+
+    // Until the stream's clock is anchored (the server may hold a new stream
+    // back for a while): where the server's last report says the sound is
+    // heard when its beat is shown, and never where the server may have read.
+    qint64 provisionalFrameAt(qint64 dueNs) const
+    {
+        const qint64 earliest = m_stream->firstRewritableFrame();
+        if (m_lastReport.heardInNs < 0)
+            return earliest;
+        const qint64 reportHeardAtNs = m_lastReport.atNs + m_lastReport.heardInNs;
+        const qint64 wantedHeardAtNs = dueNs + heardDelayNs();
+        return std::max(earliest, m_lastReport.frame
+                                      + (wantedHeardAtNs - reportHeardAtNs) * m_player->format().sampleRate
+                                          / 1'000'000'000);
+    }
 
     // How long after the clock's time for a frame it is heard: measured
     // where the stream reports it, estimated where it cannot.
@@ -171,6 +189,7 @@ private:
         m_player = std::move(m_decoded);
         m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS);
         m_measuredHeardAfterNs = kNotMeasured;
+        m_lastReport = {};
         m_stream = std::move(stream);
         m_state = SoundOutputState::Open;
         m_stream->start();
@@ -246,6 +265,14 @@ private:
     // measured it: the next session starts from it instead of from nothing.
     double m_deviceDriftNsPerS = 0;
     int m_reopens = 0;
+    // The stream's last report, with its lock: frame was heard heardInNs after atNs (-1: not known).
+    struct Report
+    {
+        qint64 atNs = 0;
+        qint64 frame = 0;
+        qint64 heardInNs = -1;
+    };
+    Report m_lastReport;
     static constexpr qint64 kNotMeasured = std::numeric_limits<qint64>::min();
     std::atomic<qint64> m_measuredHeardAfterNs{kNotMeasured}; // written by the stream's thread
     QPointer<QTimer> m_idleClose;

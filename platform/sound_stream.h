@@ -61,6 +61,9 @@ public:
     // With the lock held: writes the output from frame up to what the stream
     // has taken again, as the feed's renderAgain() has it now.
     virtual void rewriteFrom(qint64 frame) = 0;
+    // With the lock held: the first frame rewriteFrom() can surely still
+    // place a sound at, for a sound due before the stream's timing is known.
+    virtual qint64 firstRewritableFrame() const = 0;
 };
 
 // nullptr when there is no PulseAudio server to talk to (or none answers in time).

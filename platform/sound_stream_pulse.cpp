@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 
 namespace {
 
@@ -30,21 +31,28 @@ constexpr int kRate = 44100;
 constexpr int kChannels = 2;
 constexpr int kFrameBytes = kChannels * int(sizeof(float));
 // The server's buffer for the stream, the device's latency included (the
-// stream asks the server to adjust the device to it), and how much it asks
-// for at a time: the stream wakes about 67 times a second, and a click,
-// written into that buffer, is heard about 40 ms after its beat was due
-// (46 ms through PipeWire, 76 ms through SDL). Larger buffers and requests
-// woke the stream less but made PipeWire's timing uneven. The
-// server's own choice of request (10 ms) cost twice the CPU; 20 ms requests
-// in a 40 ms buffer left the null sink's device so little latency that it
-// ran 1800 ppm fast instead of 270.
-constexpr int kTargetLatencyFrames = kRate * 40 / 1000;
-constexpr int kRequestFrames = kRate * 15 / 1000;
-// A click is written into what the server holds at least this far ahead of
-// its reading: the server reads up to a request's worth at a time (PipeWire's
-// graph cycle is no longer than the stream's request), and the write takes a
-// few milliseconds to arrive.
-constexpr qint64 kRewriteMarginNs = 20'000'000;
+// stream asks the server to adjust the device to it), how much the server
+// asks for at a time, and how far ahead of the server's reading a click is
+// written into that buffer (the write takes a few milliseconds to arrive).
+struct BufferSizes
+{
+    int bufferMs;
+    int requestMs;
+    int rewriteMarginMs;
+};
+// PulseAudio: the stream wakes about 25 times a second, and a click is heard
+// about 40 ms after its beat was due (55 ms when Brisquet plays alone: the
+// device then keeps 20 ms). PulseAudio takes back from the device what it
+// already read, should a click come later than the margin.
+constexpr BufferSizes kPulseAudioSizes{200, 80, 20};
+// PipeWire's PulseAudio server makes the request its graph's cycle and takes
+// up to a cycle at a time, and it cannot take back what the graph read. With
+// 30 to 80 ms requests and no other stream playing, the light wandered by
+// ±20 ms around its click, so PipeWire gets small sizes: the stream wakes
+// about 67 times a second, a click is heard about 46 ms after its beat. (The
+// server's own choice of request, 10 ms, cost twice the CPU; 20 ms requests
+// in a 40 ms buffer made PulseAudio's null sink run 1800 ppm fast.)
+constexpr BufferSizes kPipeWireSizes{40, 15, 20};
 constexpr int kConnectTimeoutMs = 2000;
 
 class PulseStream final : public SoundStream
@@ -95,7 +103,7 @@ public:
             const pa_context_state_t state = pa_context_get_state(m_context);
             return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
         }) && pa_context_get_state(m_context) == PA_CONTEXT_READY;
-        const bool opened = ready && openStream(appName);
+        const bool opened = ready && openStream(appName, askServersSizes());
         pa_threaded_mainloop_unlock(m_loop);
         return opened;
     }
@@ -143,6 +151,10 @@ public:
         }
     }
 
+    // What the server has surely not read: all but the least it keeps,
+    // less the margin (all of it while the server holds the stream back).
+    qint64 firstRewritableFrame() const override { return std::max<qint64>(0, m_written - m_rewritableFrames); }
+
 private:
     // With the lock held: waits for done(), woken by the state callbacks, or
     // by a timer event of the loop's own once kConnectTimeoutMs have passed.
@@ -165,7 +177,31 @@ private:
         return done();
     }
 
-    bool openStream(const char *appName)
+    // With the lock held: the sizes for the server that answered (PipeWire's
+    // where the server does not say what it is).
+    BufferSizes askServersSizes()
+    {
+        pa_operation *op = pa_context_get_server_info(
+            m_context,
+            [](pa_context *, const pa_server_info *info, void *userdata) {
+                auto *self = static_cast<PulseStream *>(userdata);
+                self->m_serverName = info && info->server_name ? info->server_name : "";
+                self->m_serverAnswered = true;
+                pa_threaded_mainloop_signal(self->m_loop, 0);
+            },
+            this);
+        if (!op)
+            return kPipeWireSizes;
+        const bool answered = waitFor([this] { return m_serverAnswered; });
+        pa_operation_cancel(op); // no callback after this, answered or not
+        pa_operation_unref(op);
+        // PipeWire's server calls itself "PulseAudio (on PipeWire 0.3.65)".
+        if (!answered || m_serverName.empty() || m_serverName.find("PipeWire") != std::string::npos)
+            return kPipeWireSizes;
+        return kPulseAudioSizes;
+    }
+
+    bool openStream(const char *appName, const BufferSizes &sizes)
     {
         const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
         m_stream = pa_stream_new(m_context, appName, &sampleFormat, nullptr);
@@ -175,9 +211,9 @@ private:
         pa_stream_set_write_callback(m_stream, &PulseStream::onWrite, this);
         pa_buffer_attr attributes;
         attributes.maxlength = uint32_t(-1);
-        attributes.tlength = kTargetLatencyFrames * kFrameBytes;
+        attributes.tlength = uint32_t(kRate * sizes.bufferMs / 1000 * kFrameBytes);
         attributes.prebuf = uint32_t(-1);
-        attributes.minreq = kRequestFrames * kFrameBytes;
+        attributes.minreq = uint32_t(kRate * sizes.requestMs / 1000 * kFrameBytes);
         attributes.fragsize = uint32_t(-1);
         const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY
                                              | PA_STREAM_INTERPOLATE_TIMING
@@ -194,7 +230,10 @@ private:
             // A frame is written when the server's buffer has room for it,
             // a buffer ahead of the server's reading.
             const qint64 bufferNs = qint64(obtained->tlength / kFrameBytes) * 1'000'000'000 / kRate;
-            m_leadNs = kRewriteMarginNs - bufferNs;
+            m_leadNs = qint64(sizes.rewriteMarginMs) * 1'000'000 - bufferNs;
+            // Between requests the server's buffer runs down by a request.
+            m_rewritableFrames = qint64(obtained->tlength / kFrameBytes) - qint64(obtained->minreq / kFrameBytes)
+                - qint64(kRate) * sizes.rewriteMarginMs / 1000;
             m_targetLatencyNs = bufferNs;
         }
         return true;
@@ -243,8 +282,11 @@ private:
     pa_stream *m_stream = nullptr;
     bool m_started = false;    // with the lock
     bool m_timedOut = false;   // with the lock
+    bool m_serverAnswered = false; // with the lock
+    std::string m_serverName;      // with the lock
     qint64 m_written = 0;      // frames handed to the server, with the lock
     qint64 m_leadNs = 0;
+    qint64 m_rewritableFrames = 0; // the last of what was written that the server has surely not read
     std::atomic<bool> m_lost{false};
     qint64 m_targetLatencyNs = 0; // until the server's first timing report
 };

@@ -64,6 +64,7 @@ public:
     qint64 leadNs() const override { return m_bufferNs; }
     bool canRewrite() const override { return false; }
     void rewriteFrom(qint64) override {}
+    qint64 firstRewritableFrame() const override { return 0; } // never asked: cannot rewrite
 
 private:
     // SDL's audio thread, with the device lock held.
