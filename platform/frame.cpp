@@ -2,6 +2,7 @@
 
 #include "ole_color.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace {
@@ -21,7 +22,7 @@ void Frame::setBackColor(quint32 color)
     paintBackColor(*this, color);
 }
 
-void Frame::paintEvent(QPaintEvent *)
+void Frame::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const QFontMetrics metrics(font());
@@ -32,7 +33,9 @@ void Frame::paintEvent(QPaintEvent *)
     painter.drawRect(QRectF(rect()).adjusted(0.5, borderTop + 0.5, -0.5, -0.5));
 
     const QString caption = title();
-    if (caption.isEmpty())
+    // A repaint below the caption (a beat marker lighting) keeps the caption
+    // as drawn: laying out its text was most of what a beat cost to draw.
+    if (caption.isEmpty() || !event->region().intersects(QRect(0, 0, width(), metrics.height())))
         return;
     const QRect captionRect(kCaptionIndentPx, 0,
                             metrics.horizontalAdvance(caption) + 2 * kCaptionGapPx, metrics.height());
