@@ -30,6 +30,8 @@ trap cleanup EXIT
 sleep 2
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# CPU time run so far by the threads alive now, in ns: exact where ticks are sampled.
+runtime() { cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { print s }'; }
 rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
@@ -51,9 +53,9 @@ sleep 2
 before=$(rss "$pid")
 xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Brisquet$' | head -1)" key Tab space
 sleep 5
-a=$(ticks "$pid"); sleep 60; b=$(ticks "$pid")
+a=$(ticks "$pid"); ra=$(runtime "$pid"); sleep 60; b=$(ticks "$pid"); rb=$(runtime "$pid")
 [ -n "$(pactl list short sink-inputs)" ] || { echo "no sound stream: the Start press did not arrive"; exit 1; }
-echo "ticking at 120 bpm: $((b - a)) ticks of 10 ms in 60 s, rss $(rss "$pid") KiB, threads $(ls /proc/"$pid"/task | wc -l)"
+echo "ticking at 120 bpm: $((b - a)) ticks of 10 ms in 60 s ($(((rb - ra) / 1000000)) ms run), rss $(rss "$pid") KiB, threads $(ls /proc/"$pid"/task | wc -l)"
 if [ "$session" -lt 600 ]; then
     sleep $((session - 65)); xdotool key space
 else

@@ -40,7 +40,7 @@ struct BufferSizes
     int requestMs;
     int rewriteMarginMs;
 };
-// PulseAudio: the stream wakes about 25 times a second, and a click is heard
+// PulseAudio: the stream wakes about 30 times a second, and a click is heard
 // about 40 ms after its beat was due (55 ms when Brisquet plays alone: the
 // device then keeps 20 ms). PulseAudio takes back from the device what it
 // already read, should a click come later than the margin.
