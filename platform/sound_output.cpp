@@ -67,12 +67,16 @@ public:
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
         m_stream->lock(); // held only to place the start
         qint64 frame = m_clock->frameAt(dueNs + placementLatencyNs());
-        if (frame == StreamClock::kAtOnce && m_stream->canRewrite())
-            frame = provisionalFrameAt(dueNs);
-        // A frame the stream has already taken is written again, where it can be.
-        if (frame != StreamClock::kAtOnce && m_stream->canRewrite() && m_player->startEarlier(sound, frame))
-            m_stream->rewriteFrom(frame);
-        else
+        bool started = false;
+        if (m_stream->canRewrite()) {
+            if (frame == StreamClock::kAtOnce)
+                frame = provisionalFrameAt(dueNs);
+            // A frame the stream has already taken is written again.
+            started = m_player->startEarlier(sound, frame);
+            if (started)
+                m_stream->rewriteFrom(frame);
+        }
+        if (!started)
             m_player->schedule(sound, frame);
         m_stream->unlock();
         if (!m_held)

@@ -135,7 +135,6 @@ public:
     // yet (and takes back from the device what it had, where it can).
     void rewriteFrom(qint64 frame) override
     {
-        frame = std::max<qint64>(frame, 0);
         while (!m_lost && frame < m_written) {
             size_t bytes = size_t(m_written - frame) * kFrameBytes;
             void *data = nullptr;
