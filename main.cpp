@@ -3,7 +3,7 @@
 // until closing the window ends the process.
 #include "form1.h"
 #include "product_info.h"
-#include "termination_request.h"
+#include "system/termination_request.h"
 
 #include <QApplication>
 #include <QScreen>

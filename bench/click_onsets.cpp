@@ -17,8 +17,8 @@
 //     Writes a pre-rendered click train (accent, then three clicks, at
 //     exactly period-ms), the floor of the method when played with paplay.
 // Recordings: 16-bit PCM WAVE, 44100 Hz, stereo.
-#include "resource_data.h"
-#include "wave_image.h"
+#include "sound/wave_image.h"
+#include "system/resource_data.h"
 
 #include <QCoreApplication>
 #include <QFile>

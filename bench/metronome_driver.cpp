@@ -12,8 +12,8 @@
 #include "form1.h"
 #include "met.h"
 #include "process_usage.h"
-#include "monotonic_clock.h"
-#include "sound_output.h"
+#include "sound/sound_output.h"
+#include "system/monotonic_clock.h"
 
 #include <QApplication>
 #include <QLineEdit>

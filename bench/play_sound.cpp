@@ -1,10 +1,10 @@
 // How long one playWaveImage() call keeps the UI thread: the first call (it
 // opens the device) and 10,000 calls after it, alternating accent and click
 // as the beat step does. Uses whatever SDL_AUDIODRIVER names (run.sh: dummy).
-#include "resource_data.h"
-#include "monotonic_clock.h"
-#include "sound_output.h"
+#include "sound/sound_output.h"
 #include "stats.h"
+#include "system/monotonic_clock.h"
+#include "system/resource_data.h"
 
 #include <QCoreApplication>
 

@@ -1,8 +1,8 @@
 // Renders sounds 102, 103 and 104 through the sound output's player, as the
 // audio callback would, into raw 32-bit float stereo files at 44100 Hz.
 // Usage: bench_render_sounds <folder>; writes <folder>/<number>.f32
-#include "resource_data.h"
-#include "wave_player.h"
+#include "sound/wave_player.h"
+#include "system/resource_data.h"
 
 #include <QCoreApplication>
 #include <QFile>

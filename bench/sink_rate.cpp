@@ -7,7 +7,7 @@
 // sink is not 44100 Hz by this measure: it renders chunks of whole
 // microseconds.
 // Usage: bench_sink_rate [from-s [to-s]]
-#include "monotonic_clock.h"
+#include "system/monotonic_clock.h"
 
 #include <cstdio>
 #include <cstdlib>

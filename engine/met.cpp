@@ -1,8 +1,8 @@
 #include "met.h"
 
-#include "message_box.h"
-#include "process_end.h"
-#include "sound_output.h"
+#include "sound/sound_output.h"
+#include "system/message_box.h"
+#include "system/process_end.h"
 #include "tempo_text.h"
 
 #include <QAbstractButton>

@@ -7,10 +7,10 @@
 // procedure passes to the handler that called it.
 #pragma once
 
-#include "control_array.h"
-#include "label.h"
-#include "periodic_timer.h"
-#include "shape.h"
+#include "controls/control_array.h"
+#include "controls/label.h"
+#include "controls/shape.h"
+#include "system/periodic_timer.h"
 
 #include <QByteArray>
 #include <QtGlobal>

@@ -1,6 +1,6 @@
 #include "tempo_text.h"
 
-#include "runtime_error.h"
+#include "system/runtime_error.h"
 
 #include <charconv>
 #include <cmath>

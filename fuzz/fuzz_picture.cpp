@@ -1,8 +1,8 @@
 // Any bytes under the hand pointer's name: a picture, or the "Invalid
 // picture" failure the load handler reports at its line 106.
+#include "controls/picture.h"
 #include "input_file.h"
-#include "picture.h"
-#include "runtime_error.h"
+#include "system/runtime_error.h"
 
 #include <QGuiApplication>
 #include <QTemporaryDir>

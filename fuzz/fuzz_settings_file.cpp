@@ -3,8 +3,8 @@
 // byte the user had is lost: the file is moved aside, or copied aside, or
 // every one of its lines is still in it.
 #include "input_file.h"
-#include "runtime_error.h"
 #include "settings_store.h"
+#include "system/runtime_error.h"
 
 #include <QCoreApplication>
 #include <QDir>

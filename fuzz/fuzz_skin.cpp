@@ -1,7 +1,7 @@
 // Any bytes as the skin file: applied to a window, or a clear failure.
 #include "input_file.h"
-#include "runtime_error.h"
 #include "skin_framework.h"
+#include "system/runtime_error.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 // Any text in the tempo box: tempoFromText never crashes, and it agrees with
 // the plain reference reading on every input, value or overflow.
-#include "runtime_error.h"
+#include "system/runtime_error.h"
 #include "tempo_reference.h"
 #include "tempo_text.h"
 

@@ -1,8 +1,8 @@
 // Any bytes as a sound: decoding gives samples or nothing, never a crash or a
 // leak, and no more memory than a sound Brisquet could mean to play; what it
 // gives plays through the player to its end.
-#include "wave_player.h"
-#include "wave_image.h"
+#include "sound/wave_image.h"
+#include "sound/wave_player.h"
 
 #include <array>
 #include <cstdlib>

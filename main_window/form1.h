@@ -5,16 +5,16 @@
 // belongs to the engine.
 #pragma once
 
-#include "control_array.h"
-#include "frame.h"
-#include "label.h"
-#include "mouse_pointer.h"
-#include "option_button.h"
-#include "periodic_timer.h"
-#include "picture.h"
+#include "controls/control_array.h"
+#include "controls/frame.h"
+#include "controls/label.h"
+#include "controls/mouse_pointer.h"
+#include "controls/option_button.h"
+#include "controls/picture.h"
+#include "controls/shape.h"
 #include "push_button.h"
-#include "shape.h"
 #include "skin_framework.h"
+#include "system/periodic_timer.h"
 
 #include <QWidget>
 

@@ -3,9 +3,9 @@
 // converted by twipsRect(); a control's position is relative to its container.
 #include "form1.h"
 
+#include "controls/ole_color.h"
+#include "controls/twips.h"
 #include "form1_accessibility.h"
-#include "ole_color.h"
-#include "twips.h"
 
 #include <QLineEdit>
 

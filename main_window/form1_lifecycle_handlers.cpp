@@ -4,16 +4,16 @@
 // goes on with the next step (error_report.h has the rules).
 #include "form1.h"
 
-#include "dispatch.h"
+#include "controls/ole_color.h"
 #include "error_report.h"
-#include "file_query.h"
 #include "met.h"
-#include "ole_color.h"
 #include "product_info.h"
-#include "program_folder.h"
-#include "resource_data.h"
 #include "settings_store.h"
 #include "startup_procedures.h"
+#include "system/dispatch.h"
+#include "system/file_query.h"
+#include "system/program_folder.h"
+#include "system/resource_data.h"
 #include "tempo_setting.h"
 
 #include <QCheckBox>

@@ -3,9 +3,9 @@
 // and stopping lives in the engine (met.h).
 #include "form1.h"
 
-#include "dispatch.h"
 #include "error_report.h"
 #include "met.h"
+#include "system/dispatch.h"
 
 #include <QLabel>
 

@@ -3,8 +3,8 @@
 // text is read as a tempo only when a session starts.
 #include "form1.h"
 
-#include "message_box.h"
 #include "settings_store.h"
+#include "system/message_box.h"
 #include "tempo_setting.h"
 
 #include <QLineEdit>

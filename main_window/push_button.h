@@ -6,7 +6,7 @@
 // a mouse button held. Its moves are its own: none reaches the container.
 #pragma once
 
-#include "mouse_args.h"
+#include "controls/mouse_args.h"
 
 #include <QPushButton>
 

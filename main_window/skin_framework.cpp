@@ -1,6 +1,6 @@
 #include "skin_framework.h"
 
-#include "runtime_error.h"
+#include "system/runtime_error.h"
 
 #include <QApplication>
 #include <QFile>

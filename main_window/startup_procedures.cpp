@@ -1,10 +1,10 @@
 #include "startup_procedures.h"
 
-#include "app_title.h"
-#include "file_query.h"
 #include "product_info.h"
-#include "random_numbers.h"
-#include "web_page.h"
+#include "system/app_title.h"
+#include "system/file_query.h"
+#include "system/random_numbers.h"
+#include "system/web_page.h"
 
 #include <cmath>
 

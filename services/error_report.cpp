@@ -1,6 +1,6 @@
 #include "error_report.h"
 
-#include "message_box.h"
+#include "system/message_box.h"
 
 QString composeFailureReport(const QString &location, int line, const QString &description)
 {

@@ -18,7 +18,7 @@
 // what the user typed. Nothing is logged or stored about a report.
 #pragma once
 
-#include "runtime_error.h"
+#include "system/runtime_error.h"
 
 #include <QLatin1String>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "settings_store.h"
 
-#include "platform_call.h"
-#include "runtime_error.h"
+#include "system/platform_call.h"
+#include "system/runtime_error.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,9 +1,9 @@
 // Starting, stopping and ending a session, on controls bound the way the main
 // window binds its own.
-#include "label.h"
+#include "controls/label.h"
 #include "met.h"
 #include "platform_recorders.h"
-#include "runtime_error.h"
+#include "system/runtime_error.h"
 
 #include <QLabel>
 #include <QLineEdit>

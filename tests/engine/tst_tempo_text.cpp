@@ -1,5 +1,5 @@
 // Reading the tempo box's text as a tempo, and the beat period of a tempo.
-#include "runtime_error.h"
+#include "system/runtime_error.h"
 #include "tempo_text.h"
 
 #include <QTest>

@@ -2,7 +2,7 @@
 #include "form1.h"
 #include "met.h"
 #include "platform_recorders.h"
-#include "resource_data.h"
+#include "system/resource_data.h"
 
 #include <QLineEdit>
 #include <QTest>

@@ -2,11 +2,11 @@
 // PushButton6_Click: platform operations are made to fail at each line label,
 // and the test checks which lines were reported, in what order, and what
 // the handler still did afterwards.
-#include "app_title.h"
 #include "error_report.h"
 #include "form1.h"
 #include "met.h"
 #include "platform_recorders.h"
+#include "system/app_title.h"
 
 #include <QLineEdit>
 #include <QRegularExpression>

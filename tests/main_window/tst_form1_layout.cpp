@@ -1,7 +1,7 @@
 // Form1 as the user first sees it: where each control sits, what it says,
 // its font and colours, the tab order and the first state.
+#include "controls/twips.h"
 #include "form1.h"
-#include "twips.h"
 
 #include <QGroupBox>
 #include <QLabel>

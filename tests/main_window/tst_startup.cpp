@@ -1,13 +1,13 @@
 // Start-up: the optional skin and hand pointer files in the program folder,
 // the home-page draw, caption, icon and application title. The program folder
 // is a throwaway folder whose name has a blank and a non-ASCII letter.
-#include "app_title.h"
+#include "controls/ole_color.h"
 #include "form1.h"
 #include "met.h"
-#include "ole_color.h"
 #include "platform_recorders.h"
-#include "program_folder.h"
 #include "startup_procedures.h"
+#include "system/app_title.h"
+#include "system/program_folder.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,9 +1,9 @@
 // The four sound resources: their byte layout, that the program carries
 // them unaltered, and that each decodes through the sound output to its
 // length.
-#include "resource_data.h"
-#include "runtime_error.h"
-#include "wave_image.h"
+#include "sound/wave_image.h"
+#include "system/resource_data.h"
+#include "system/runtime_error.h"
 
 #include <QFile>
 #include <QTest>

@@ -1,8 +1,8 @@
 // The per-user settings store. Values are checked across processes: within
 // one process QSettings answers from its cache, which would hide a value that
 // does not survive the trip through the file.
-#include "runtime_error.h"
 #include "settings_store.h"
+#include "system/runtime_error.h"
 
 #include <QCoreApplication>
 #include <QDir>

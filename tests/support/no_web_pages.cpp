@@ -2,7 +2,7 @@
 // home page, so any test that runs it may draw the number that opens it; the
 // opener installed here only logs the address. Tests that observe the opener install
 // their own and get this one back afterwards.
-#include "web_page.h"
+#include "system/web_page.h"
 
 #include <QDebug>
 

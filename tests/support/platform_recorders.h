@@ -4,13 +4,13 @@
 // Each restores what was installed before when it goes out of scope.
 #pragma once
 
-#include "message_box.h"
-#include "platform_call.h"
-#include "process_end.h"
-#include "random_numbers.h"
-#include "runtime_error.h"
-#include "sound_output.h"
-#include "web_page.h"
+#include "sound/sound_output.h"
+#include "system/message_box.h"
+#include "system/platform_call.h"
+#include "system/process_end.h"
+#include "system/random_numbers.h"
+#include "system/runtime_error.h"
+#include "system/web_page.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,0 +1,348 @@
+#include "sound/sound_output.h"
+
+#include "sound/sound_stream.h"
+#include "sound/stream_clock.h"
+#include "sound/wave_player.h"
+#include "system/monotonic_clock.h"
+#include "system/replaceable.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include <atomic>
+#include <limits>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace {
+
+// A released stream closes this long after the last sound was requested, once silent.
+constexpr int kIdleCloseMs = 1500;
+// While held, a lost or missing stream is tried again this often.
+constexpr int kRetryMs = 1000;
+constexpr char kAppName[] = "Brisquet";
+
+std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
+{
+#ifdef BRISQUET_HAVE_PULSE
+    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
+        if (auto stream = openPulseStream(feed, kAppName))
+            return stream;
+    }
+#endif
+    return openSdlStream(feed, kAppName);
+}
+
+class AudioOutput final : public StreamFeed
+{
+public:
+    SoundOutputState state() const { return m_state; }
+
+    void hold()
+    {
+        m_held = true;
+        if (m_idleClose)
+            m_idleClose->stop();
+        if (m_state == SoundOutputState::Unavailable)
+            m_state = SoundOutputState::NotOpened; // a new session asks again
+        ensureOpen();
+        retryWhileHeld();
+    }
+
+    void release()
+    {
+        m_held = false;
+        if (m_retry)
+            m_retry->stop();
+        closeWhenIdle();
+    }
+
+    void play(const QByteArray &image, qint64 dueNs)
+    {
+        if (!ensureOpen())
+            return;
+        const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
+        m_stream->lock(); // held only to place the start
+        qint64 frame = m_clock->frameAt(dueNs + placementLatencyNs());
+        bool started = false;
+        if (m_stream->canRewrite()) {
+            if (frame == StreamClock::kAtOnce)
+                frame = provisionalFrameAt(dueNs);
+            // A frame the stream has already taken is written again.
+            started = m_player->startEarlier(sound, frame);
+            if (started)
+                m_stream->rewriteFrom(frame);
+        }
+        if (!started)
+            m_player->schedule(sound, frame);
+        m_stream->unlock();
+        if (!m_held)
+            closeWhenIdle();
+    }
+
+    void dropUnheard()
+    {
+        if (m_state != SoundOutputState::Open)
+            return;
+        m_stream->lock();
+        m_player->dropScheduled();
+        const qint64 heardNow = m_clock->frameAt(monotonicNowNs() - heardAfterNs());
+        if (heardNow != StreamClock::kAtOnce) {
+            if (const std::optional<qint64> from = m_player->firstBegunAfter(heardNow);
+                from && m_stream->canRewrite()) {
+                m_player->silence();
+                m_stream->rewriteFrom(*from);
+            }
+        }
+        m_stream->unlock();
+    }
+
+    qint64 heardDelayNs() const
+    {
+        return m_state == SoundOutputState::Open ? placementLatencyNs() + heardAfterNs() : 0;
+    }
+
+    SoundOutputCounts counts()
+    {
+        SoundOutputCounts counts;
+        counts.reopens = m_reopens;
+        if (m_state != SoundOutputState::Open)
+            return counts;
+        m_stream->lock();
+        counts.lateStarts = m_player->lateStarts();
+        counts.reanchors = m_clock->reanchors();
+        counts.droppedStarts = m_player->droppedStarts();
+        m_stream->unlock();
+        return counts;
+    }
+
+    // The stream's thread, with its lock held.
+    void render(float *out, int frames) override { m_player->render(out, frames); }
+    void renderAgain(float *out, qint64 fromFrame, int frames) override
+    {
+        m_player->renderAgain(out, fromFrame, frames);
+    }
+    void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
+    {
+        m_lastReport = {nowNs, frame, heardInNs};
+        m_clock->noteRendered(nowNs, frame);
+        if (heardInNs < 0 || !m_clock->isAnchored())
+            return;
+        // frame is heard at now + heardInNs; the relation puts it at
+        // now + (frame - frameAt(now)) / rate: what lies between is how
+        // long after the relation's time a frame is heard.
+        const qint64 aheadOfNowNs = (frame - m_clock->frameAt(nowNs)) * 1'000'000'000 / m_player->format().sampleRate;
+        const qint64 sample = heardInNs - aheadOfNowNs;
+        const qint64 average = m_measuredHeardAfterNs.load(std::memory_order_relaxed);
+        // A slow average: one odd report moves it by a sixteenth.
+        m_measuredHeardAfterNs.store(average == kNotMeasured ? sample : average + (sample - average) / 16,
+                                     std::memory_order_relaxed);
+    }
+
+private:
+    // A click is placed where the stream can still start it on its frame,
+    // with room for the UI thread's lateness.
+    qint64 placementLatencyNs() const { return m_stream->leadNs() + kUiJitterNs; }
+
+    // Until the stream's clock is anchored (the server may hold a new stream
+    // back for a while): where the server's last report says the sound is
+    // heard when its beat is shown, and never where the server may have read.
+    qint64 provisionalFrameAt(qint64 dueNs) const
+    {
+        const qint64 earliest = m_stream->firstRewritableFrame();
+        if (m_lastReport.heardInNs < 0)
+            return earliest;
+        const qint64 reportHeardAtNs = m_lastReport.atNs + m_lastReport.heardInNs;
+        const qint64 wantedHeardAtNs = dueNs + heardDelayNs();
+        return std::max(earliest, m_lastReport.frame
+                                      + (wantedHeardAtNs - reportHeardAtNs) * m_player->format().sampleRate
+                                          / 1'000'000'000);
+    }
+
+    // How long after the clock's time for a frame it is heard: measured
+    // where the stream reports it, estimated where it cannot.
+    qint64 heardAfterNs() const
+    {
+        const qint64 measured = m_measuredHeardAfterNs.load(std::memory_order_relaxed);
+        return measured != kNotMeasured ? measured : m_stream->estimatedHeardInNs();
+    }
+
+    bool ensureOpen()
+    {
+        if (m_state == SoundOutputState::NotOpened)
+            open();
+        return m_state == SoundOutputState::Open;
+    }
+
+    void open()
+    {
+        m_state = SoundOutputState::Unavailable;
+        auto stream = openStream(*this);
+        if (!stream)
+            return;
+        // The decoded sounds outlive a closed stream unless the format changed.
+        const OutputFormat format = stream->format();
+        if (!m_decoded || m_decoded->format().sampleRate != format.sampleRate
+            || m_decoded->format().channels != format.channels)
+            m_decoded = std::make_unique<WavePlayer>(format);
+        else
+            m_decoded->restartStream();
+        m_player = std::move(m_decoded);
+        m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS);
+        m_measuredHeardAfterNs = kNotMeasured;
+        m_lastReport = {};
+        m_stream = std::move(stream);
+        m_state = SoundOutputState::Open;
+        m_stream->start();
+    }
+
+    void close()
+    {
+        m_deviceDriftNsPerS = m_clock->driftNsPerS();
+        m_stream.reset(); // no callback runs after this
+        m_clock.reset();
+        m_decoded = std::move(m_player);
+        m_state = SoundOutputState::NotOpened;
+    }
+
+    // While a session holds the output: a stream that was lost, or none,
+    // is tried again, so the clicks come back with the server.
+    void retryWhileHeld()
+    {
+        if (!m_retry) {
+            m_retry = new QTimer(QCoreApplication::instance());
+            m_retry->setInterval(kRetryMs);
+            QObject::connect(m_retry, &QTimer::timeout, [this] {
+                if (m_state == SoundOutputState::Open && !m_stream->isLost())
+                    return;
+                if (m_state == SoundOutputState::Open) {
+                    close();
+                    ++m_reopens;
+                }
+                m_state = SoundOutputState::NotOpened;
+                ensureOpen();
+            });
+        }
+        m_retry->start();
+    }
+
+    // Closes the stream once it is released and silent, so that an idle
+    // Brisquet wakes up for nothing. One single-shot timer, no polling while
+    // a session holds the stream.
+    void closeWhenIdle()
+    {
+        if (!m_idleClose) {
+            m_idleClose = new QTimer(QCoreApplication::instance());
+            m_idleClose->setSingleShot(true);
+            QObject::connect(m_idleClose, &QTimer::timeout, [this] { closeIfIdle(); });
+        }
+        m_idleClose->start(kIdleCloseMs);
+    }
+
+    void closeIfIdle()
+    {
+        if (m_held || m_state != SoundOutputState::Open)
+            return;
+        m_stream->lock();
+        const bool silent = m_player->isSilent();
+        m_stream->unlock();
+        if (!silent && !m_stream->isLost()) {
+            closeWhenIdle();
+            return;
+        }
+        close();
+#ifdef __GLIBC__
+        malloc_trim(0); // the session's stream buffers go back to the system
+#endif
+    }
+
+    SoundOutputState m_state = SoundOutputState::NotOpened;
+    bool m_held = false;
+    std::unique_ptr<SoundStream> m_stream;
+    std::unique_ptr<WavePlayer> m_player;  // while open
+    std::unique_ptr<WavePlayer> m_decoded; // while closed: the decoded sounds, kept
+    std::unique_ptr<StreamClock> m_clock;
+    // The device's clock against the monotonic clock, as the last session
+    // measured it: the next session starts from it instead of from nothing.
+    double m_deviceDriftNsPerS = 0;
+    int m_reopens = 0;
+    // The stream's last report, with its lock: frame was heard heardInNs after atNs (-1: not known).
+    struct Report
+    {
+        qint64 atNs = 0;
+        qint64 frame = 0;
+        qint64 heardInNs = -1;
+    };
+    Report m_lastReport;
+    static constexpr qint64 kNotMeasured = std::numeric_limits<qint64>::min();
+    std::atomic<qint64> m_measuredHeardAfterNs{kNotMeasured}; // written by the stream's thread
+    QPointer<QTimer> m_idleClose;
+    QPointer<QTimer> m_retry;
+};
+
+AudioOutput &output()
+{
+    static AudioOutput instance;
+    return instance;
+}
+
+Replaceable<void(const QByteArray &, qint64)> &seam()
+{
+    static Replaceable<void(const QByteArray &, qint64)> instance;
+    return instance;
+}
+
+} // namespace
+
+void playWaveImage(const QByteArray &image, qint64 dueNs)
+{
+    if (seam().runReplacement(image, dueNs))
+        return;
+    playWaveImageOnDevice(image, dueNs);
+}
+
+void playWaveImageOnDevice(const QByteArray &image, qint64 dueNs)
+{
+    // Nothing to play needs no stream: until the sounds are loaded, beats are silent.
+    if (image.isEmpty() && output().state() == SoundOutputState::NotOpened)
+        return;
+    output().play(image, dueNs);
+}
+
+SoundPlayHandler setSoundPlayHandler(SoundPlayHandler replacement)
+{
+    return seam().replace(std::move(replacement));
+}
+
+void holdSoundOutput()
+{
+    output().hold();
+}
+
+void releaseSoundOutput()
+{
+    output().release();
+}
+
+void dropUnheardSounds()
+{
+    output().dropUnheard();
+}
+
+qint64 soundHeardDelayNs()
+{
+    return output().heardDelayNs();
+}
+
+SoundOutputState soundOutputState()
+{
+    return output().state();
+}
+
+SoundOutputCounts soundOutputCounts()
+{
+    return output().counts();
+}

@@ -1,0 +1,72 @@
+// One open output stream, on a sound server or an audio device, and the two
+// ways Brisquet opens one: PulseAudio's own client API (also PipeWire's
+// PulseAudio server), which tells when a frame is heard, and SDL's audio
+// output (Windows, and Linux without a PulseAudio server), which tells only
+// when a frame was rendered.
+//
+// A stream pulls its output from a StreamFeed on its own thread, with its
+// lock held, and then reports the frame that goes with the moment it was
+// called. A stream that can take back what it wrote also writes output
+// again when asked, from the UI thread. It does not schedule, decode or
+// decide anything: that is sound_output.cpp's.
+#pragma once
+
+#include "sound/wave_image.h"
+
+#include <QtGlobal>
+
+#include <memory>
+
+class StreamFeed
+{
+public:
+    // Interleaved float output for frames frames. Must not allocate, lock or block.
+    virtual void render(float *out, int frames) = 0;
+    // Output already rendered, from fromFrame on, as it should sound now.
+    virtual void renderAgain(float *out, qint64 fromFrame, int frames) = 0;
+    // After render: at nowNs (monotonic_clock.h) the stream had taken
+    // output up to frame, which is heard heardInNs later (-1: not known).
+    virtual void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) = 0;
+
+protected:
+    ~StreamFeed() = default;
+};
+
+class SoundStream
+{
+public:
+    // Stops the stream and lets go of the device or server; no callback runs after.
+    virtual ~SoundStream() = default;
+
+    virtual OutputFormat format() const = 0;
+    // Starts pulling from the feed. Before this, nothing is called.
+    virtual void start() = 0;
+    // Keeps the feed's render() and noteTiming() from running meanwhile.
+    virtual void lock() = 0;
+    virtual void unlock() = 0;
+    // The server went away or the device was lost: the stream plays nothing more.
+    virtual bool isLost() const = 0;
+
+    // What the device adds after a frame is taken, where the stream cannot
+    // report it (heardInNs -1): an estimate.
+    virtual qint64 estimatedHeardInNs() const = 0;
+    // How far after the time noteTiming() gives a frame a sound must be
+    // placed to start on its frame: beyond what the stream has already
+    // taken, or, for one that can write its output again, beyond what the
+    // server has already read (negative: inside what it was given).
+    virtual qint64 leadNs() const = 0;
+
+    // Whether rewriteFrom() can take back output the stream has taken.
+    virtual bool canRewrite() const = 0;
+    // With the lock held: writes the output from frame up to what the stream
+    // has taken again, as the feed's renderAgain() has it now.
+    virtual void rewriteFrom(qint64 frame) = 0;
+    // With the lock held: the first frame rewriteFrom() can surely still
+    // place a sound at, for a sound due before the stream's timing is known.
+    virtual qint64 firstRewritableFrame() const = 0;
+};
+
+// nullptr when there is no PulseAudio server to talk to (or none answers in time).
+std::unique_ptr<SoundStream> openPulseStream(StreamFeed &feed, const char *appName);
+// nullptr when SDL finds no audio device.
+std::unique_ptr<SoundStream> openSdlStream(StreamFeed &feed, const char *appName);

@@ -1,0 +1,301 @@
+// The stream on a PulseAudio server (or PipeWire's PulseAudio server),
+// through libpulse's threaded main loop. The server asks for output when its
+// buffer for the stream runs low, as steadily as the device consumes it;
+// after each write the stream notes the frames written so far, and how long
+// the last of them takes to be heard, from the server's own timing report
+// (interpolated between reports): the server's buffer and the device's latency. (The server's interpolated
+// playing position would give the heard frame directly, but it moves in
+// steps at each timing report, too unevenly for the clock's rate fit.)
+// Output it has written but the server has not read yet can be written
+// again: a click lands in the buffer the server already holds instead of
+// waiting behind it.
+//
+// The connection is made when a session starts and dropped when the stream
+// closes. A server that does not answer within kConnectTimeoutMs counts as
+// none. A server that goes away makes the stream lost; it is not reconnected
+// here.
+#include "sound/sound_stream.h"
+
+#include "system/monotonic_clock.h"
+
+#include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+constexpr int kFrameBytes = kChannels * int(sizeof(float));
+// The server's buffer for the stream, the device's latency included (the
+// stream asks the server to adjust the device to it), how much the server
+// asks for at a time, and how far ahead of the server's reading a click is
+// written into that buffer (the write takes a few milliseconds to arrive).
+struct BufferSizes
+{
+    int bufferMs;
+    int requestMs;
+    int rewriteMarginMs;
+};
+// PulseAudio: the stream wakes about 30 times a second, and a click is heard
+// about 40 ms after its beat was due (55 ms when Brisquet plays alone: the
+// device then keeps 20 ms). PulseAudio takes back from the device what it
+// already read, should a click come later than the margin.
+constexpr BufferSizes kPulseAudioSizes{200, 80, 20};
+// PipeWire's PulseAudio server makes the request its graph's cycle and takes
+// up to a cycle at a time, and it cannot take back what the graph read. With
+// 30 to 80 ms requests and no other stream playing, the light wandered by
+// ±20 ms around its click, so PipeWire gets small sizes: the stream wakes
+// about 67 times a second, a click is heard about 46 ms after its beat. (The
+// server's own choice of request, 10 ms, cost twice the CPU; 20 ms requests
+// in a 40 ms buffer made PulseAudio's null sink run 1800 ppm fast.)
+constexpr BufferSizes kPipeWireSizes{40, 15, 20};
+constexpr int kConnectTimeoutMs = 2000;
+
+class PulseStream final : public SoundStream
+{
+public:
+    explicit PulseStream(StreamFeed &feed) : m_feed(feed) {}
+
+    ~PulseStream() override
+    {
+        if (!m_loop)
+            return;
+        pa_threaded_mainloop_stop(m_loop); // no callback runs after this
+        if (m_stream) {
+            pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+            pa_stream_disconnect(m_stream);
+            pa_stream_unref(m_stream);
+        }
+        if (m_context) {
+            pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+        }
+        pa_threaded_mainloop_free(m_loop);
+    }
+
+    bool open(const char *appName)
+    {
+        m_loop = pa_threaded_mainloop_new();
+        if (!m_loop)
+            return false;
+        pa_proplist *properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, appName);
+        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
+        m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), appName, properties);
+        pa_proplist_free(properties);
+        if (!m_context)
+            return false;
+        pa_context_set_state_callback(m_context, &PulseStream::onContextState, this);
+        // No autospawn: a server that is not running is no server.
+        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return false;
+        if (pa_threaded_mainloop_start(m_loop) < 0)
+            return false;
+
+        pa_threaded_mainloop_lock(m_loop);
+        const bool ready = waitFor([this] {
+            const pa_context_state_t state = pa_context_get_state(m_context);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        }) && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+        const bool opened = ready && openStream(appName, askServersSizes());
+        pa_threaded_mainloop_unlock(m_loop);
+        return opened;
+    }
+
+    OutputFormat format() const override { return {kRate, kChannels}; }
+
+    void start() override
+    {
+        pa_threaded_mainloop_lock(m_loop);
+        m_started = true;
+        // The server's requests so far went unanswered: answer them now.
+        if (const size_t writable = pa_stream_writable_size(m_stream); writable != size_t(-1) && writable > 0)
+            onWrite(m_stream, writable, this);
+        if (pa_operation *op = pa_stream_cork(m_stream, 0, nullptr, nullptr))
+            pa_operation_unref(op);
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    void lock() override { pa_threaded_mainloop_lock(m_loop); }
+    void unlock() override { pa_threaded_mainloop_unlock(m_loop); }
+    bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
+    qint64 estimatedHeardInNs() const override { return m_targetLatencyNs; }
+    qint64 leadNs() const override { return m_leadNs; }
+
+    bool canRewrite() const override { return !isLost(); }
+
+    // With the lock held: the output from frame to what was written is
+    // written again at its place; the server replaces what it had not read
+    // yet (and takes back from the device what it had, where it can).
+    void rewriteFrom(qint64 frame) override
+    {
+        while (!m_lost && frame < m_written) {
+            size_t bytes = size_t(m_written - frame) * kFrameBytes;
+            void *data = nullptr;
+            if (pa_stream_begin_write(m_stream, &data, &bytes) < 0 || !data)
+                return;
+            // The server's memory blocks may hold less than was asked for.
+            const int frames = int(std::min<qint64>(qint64(bytes) / kFrameBytes, m_written - frame));
+            m_feed.renderAgain(static_cast<float *>(data), frame, frames);
+            if (pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, frame * kFrameBytes,
+                                PA_SEEK_ABSOLUTE) < 0)
+                return;
+            frame += frames;
+        }
+    }
+
+    // What the server has surely not read: all but the least it keeps,
+    // less the margin (all of it while the server holds the stream back).
+    qint64 firstRewritableFrame() const override { return std::max<qint64>(0, m_written - m_rewritableFrames); }
+
+private:
+    // With the lock held: waits for done(), woken by the state callbacks, or
+    // by a timer event of the loop's own once kConnectTimeoutMs have passed.
+    template <typename Condition>
+    bool waitFor(Condition done)
+    {
+        m_timedOut = false;
+        pa_time_event *timeout = pa_context_rttime_new(
+            m_context, pa_rtclock_now() + pa_usec_t(kConnectTimeoutMs) * 1000,
+            [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata) {
+                auto *self = static_cast<PulseStream *>(userdata);
+                self->m_timedOut = true;
+                pa_threaded_mainloop_signal(self->m_loop, 0);
+            },
+            this);
+        while (!done() && !m_timedOut)
+            pa_threaded_mainloop_wait(m_loop);
+        if (timeout)
+            pa_threaded_mainloop_get_api(m_loop)->time_free(timeout);
+        return done();
+    }
+
+    // With the lock held: the sizes for the server that answered (PipeWire's
+    // where the server does not say what it is).
+    BufferSizes askServersSizes()
+    {
+        pa_operation *op = pa_context_get_server_info(
+            m_context,
+            [](pa_context *, const pa_server_info *info, void *userdata) {
+                auto *self = static_cast<PulseStream *>(userdata);
+                self->m_serverName = info && info->server_name ? info->server_name : "";
+                self->m_serverAnswered = true;
+                pa_threaded_mainloop_signal(self->m_loop, 0);
+            },
+            this);
+        if (!op)
+            return kPipeWireSizes;
+        const bool answered = waitFor([this] { return m_serverAnswered; });
+        pa_operation_cancel(op); // no callback after this, answered or not
+        pa_operation_unref(op);
+        // PipeWire's server calls itself "PulseAudio (on PipeWire 0.3.65)".
+        if (!answered || m_serverName.empty() || m_serverName.find("PipeWire") != std::string::npos)
+            return kPipeWireSizes;
+        return kPulseAudioSizes;
+    }
+
+    bool openStream(const char *appName, const BufferSizes &sizes)
+    {
+        const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        m_stream = pa_stream_new(m_context, appName, &sampleFormat, nullptr);
+        if (!m_stream)
+            return false;
+        pa_stream_set_state_callback(m_stream, &PulseStream::onStreamState, this);
+        pa_stream_set_write_callback(m_stream, &PulseStream::onWrite, this);
+        pa_buffer_attr attributes;
+        attributes.maxlength = uint32_t(-1);
+        attributes.tlength = uint32_t(kRate * sizes.bufferMs / 1000 * kFrameBytes);
+        attributes.prebuf = uint32_t(-1);
+        attributes.minreq = uint32_t(kRate * sizes.requestMs / 1000 * kFrameBytes);
+        attributes.fragsize = uint32_t(-1);
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY
+                                             | PA_STREAM_INTERPOLATE_TIMING
+                                             | PA_STREAM_AUTO_TIMING_UPDATE);
+        if (pa_stream_connect_playback(m_stream, nullptr, &attributes, flags, nullptr, nullptr) < 0)
+            return false;
+        if (!waitFor([this] {
+                const pa_stream_state_t state = pa_stream_get_state(m_stream);
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            })
+            || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+            return false;
+        if (const pa_buffer_attr *obtained = pa_stream_get_buffer_attr(m_stream)) {
+            // A frame is written when the server's buffer has room for it,
+            // a buffer ahead of the server's reading.
+            const qint64 bufferNs = qint64(obtained->tlength / kFrameBytes) * 1'000'000'000 / kRate;
+            m_leadNs = qint64(sizes.rewriteMarginMs) * 1'000'000 - bufferNs;
+            // Between requests the server's buffer runs down by a request.
+            m_rewritableFrames = qint64(obtained->tlength / kFrameBytes) - qint64(obtained->minreq / kFrameBytes)
+                - qint64(kRate) * sizes.rewriteMarginMs / 1000;
+            m_targetLatencyNs = bufferNs;
+        }
+        return true;
+    }
+
+    static void onContextState(pa_context *context, void *userdata)
+    {
+        auto *self = static_cast<PulseStream *>(userdata);
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+            self->m_lost.store(true, std::memory_order_relaxed);
+        pa_threaded_mainloop_signal(self->m_loop, 0);
+    }
+
+    static void onStreamState(pa_stream *stream, void *userdata)
+    {
+        auto *self = static_cast<PulseStream *>(userdata);
+        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+            self->m_lost.store(true, std::memory_order_relaxed);
+        pa_threaded_mainloop_signal(self->m_loop, 0);
+    }
+
+    // The loop's thread, with the lock held: the server wants bytes more.
+    static void onWrite(pa_stream *stream, size_t bytes, void *userdata)
+    {
+        auto *self = static_cast<PulseStream *>(userdata);
+        if (!self->m_started)
+            return; // corked until start(): the server waits
+        void *data = nullptr;
+        if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data)
+            return;
+        const int frames = int(bytes / kFrameBytes);
+        self->m_feed.render(static_cast<float *>(data), frames);
+        pa_stream_write(stream, data, size_t(frames) * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        self->m_written += frames;
+        // How long the frame just written takes to be heard: the server's
+        // buffer and the device's latency, from the server's own timing.
+        pa_usec_t latencyUs = 0;
+        int negative = 0;
+        const bool known = pa_stream_get_latency(stream, &latencyUs, &negative) == 0 && !negative;
+        self->m_feed.noteTiming(monotonicNowNs(), self->m_written, known ? qint64(latencyUs) * 1000 : -1);
+    }
+
+    StreamFeed &m_feed;
+    pa_threaded_mainloop *m_loop = nullptr;
+    pa_context *m_context = nullptr;
+    pa_stream *m_stream = nullptr;
+    bool m_started = false;    // with the lock
+    bool m_timedOut = false;   // with the lock
+    bool m_serverAnswered = false; // with the lock
+    std::string m_serverName;      // with the lock
+    qint64 m_written = 0;      // frames handed to the server, with the lock
+    qint64 m_leadNs = 0;
+    qint64 m_rewritableFrames = 0; // the last of what was written that the server has surely not read
+    std::atomic<bool> m_lost{false};
+    qint64 m_targetLatencyNs = 0; // until the server's first timing report
+};
+
+} // namespace
+
+std::unique_ptr<SoundStream> openPulseStream(StreamFeed &feed, const char *appName)
+{
+    auto stream = std::make_unique<PulseStream>(feed);
+    if (!stream->open(appName))
+        return nullptr;
+    return stream;
+}

@@ -1,0 +1,440 @@
+// Sound output: decoding WAVE images, one sound at a time through the
+// player's render function, and the real device path on SDL's "disk" driver.
+#include "sound/sound_output.h"
+#include "sound/stream_clock.h"
+#include "sound/wave_player.h"
+#include "system/monotonic_clock.h"
+#include "wave_builder.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+const OutputFormat kStereo44k{44100, 2};
+
+QByteArray constantWave(int frames, qint16 value, int channels = 2, quint32 rate = 44100)
+{
+    return riffWave({fmtChunk(1, static_cast<quint16>(channels), rate, 16),
+                     {"data", pcm16(frames, channels, value)}});
+}
+
+std::vector<float> rendered(WavePlayer &player, int frames)
+{
+    std::vector<float> out(static_cast<size_t>(frames * player.format().channels), 99.0f);
+    player.render(out.data(), frames);
+    return out;
+}
+
+QString diskAudioFile()
+{
+    return QString::fromLocal8Bit(qgetenv("SDL_DISKAUDIOFILE"));
+}
+
+} // namespace
+
+class TestSoundOutput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decodesPlayableLayouts_data();
+    void decodesPlayableLayouts();
+    void unplayableImagesDecodeToNothing_data();
+    void unplayableImagesDecodeToNothing();
+    void soundPlaysOnceThenSilence();
+    void newRequestReplacesTheSoundInProgress();
+    void unplayableRequestSilencesTheSoundInProgress();
+    void eachDistinctImageIsDecodedOnce();
+    void playingSoundSurvivesManyNewImages();
+    void scheduledSoundStartsAtItsFrame_data();
+    void scheduledSoundStartsAtItsFrame();
+    void soundStartedEarlierIsWrittenAgain_data();
+    void soundStartedEarlierIsWrittenAgain();
+    void stopFindsTheClicksNotHeardYet_data();
+    void stopFindsTheClicksNotHeardYet();
+    void streamClockPlacesGridTicksExactly_data();
+    void streamClockPlacesGridTicksExactly();
+    void streamClockStartsFromTheDriftMeasuredBefore();
+    void deviceRendersTheImage();
+    void missingDeviceStaysSilentWithoutRetrying();
+};
+
+void TestSoundOutput::decodesPlayableLayouts_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<int>("outputFrames");
+    QTest::addColumn<float>("level"); // every sample away from the edges
+
+    const QByteArray pcm = pcm16(441, 2, 16384);
+    const WaveChunk fmt = fmtChunk(1, 2, 44100, 16);
+    const WaveChunk smpl{"smpl", QByteArray(60, '\1')};
+    const WaveChunk cue{"cue ", QByteArray(28, '\2')};
+    const WaveChunk adtl{"LIST", "adtl" + QByteArray(86, '\3')};
+    const WaveChunk info{"LIST", "INFOINAM" + le32(12) + "closedhat04" + QByteArray(1, '\0')};
+
+    QTest::newRow("16-bit stereo") << riffWave({fmt, {"data", pcm}}) << 441 << 0.5f;
+    QTest::newRow("smpl before data, cue and LIST after")
+        << riffWave({fmt, smpl, {"data", pcm}, cue, adtl}) << 441 << 0.5f;
+    QTest::newRow("INFO list and smpl after data")
+        << riffWave({fmt, {"data", pcm}, info, smpl}) << 441 << 0.5f;
+    QTest::newRow("two bytes after the RIFF form")
+        << riffWave({fmt, {"data", pcm}}, QByteArray(2, '\x7f')) << 441 << 0.5f;
+    QTest::newRow("16-bit mono, 22050 Hz, resampled")
+        << riffWave({fmtChunk(1, 1, 22050, 16), {"data", pcm16(441, 1, -16384)}}) << 882 << -0.5f;
+    // 8-bit samples are unsigned: 192 is half way up.
+    QTest::newRow("8-bit mono, 11025 Hz, odd length with pad byte")
+        << riffWave({fmtChunk(1, 1, 11025, 8), {"data", QByteArray(1001, char(192))}}) << 4004
+        << 0.5f;
+}
+
+void TestSoundOutput::decodesPlayableLayouts()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(int, outputFrames);
+    QFETCH(float, level);
+    const auto samples = decodeWaveImage(image, kStereo44k);
+    QVERIFY(samples.has_value());
+    const int frames = static_cast<int>(samples->size() / 2);
+    // The resampler may add or drop a few frames at the edges.
+    QVERIFY2(std::abs(frames - outputFrames) <= outputFrames / 100 + 4,
+             qPrintable(QStringLiteral("%1 frames").arg(frames)));
+    for (size_t i = samples->size() / 4; i < samples->size() * 3 / 4; ++i)
+        QVERIFY2(std::abs((*samples)[i] - level) < 0.01f, qPrintable(QString::number((*samples)[i])));
+}
+
+void TestSoundOutput::unplayableImagesDecodeToNothing_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    const QByteArray good = constantWave(100, 1000);
+    QByteArray noise(4096, '\0');
+    QRandomGenerator generator(7);
+    for (char &c : noise)
+        c = static_cast<char>(generator.bounded(256));
+    QByteArray hugeData = good;
+    hugeData.replace(good.indexOf("data") + 4, 4, le32(0x7ffffff0));
+
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("RIFF alone") << QByteArray("RIFF");
+    QTest::newRow("random bytes") << noise;
+    QTest::newRow("header cut short") << good.left(30);
+    QTest::newRow("not WAVE") << QByteArray(good).replace("WAVE", "AVI ");
+    QTest::newRow("MPEG encoding")
+        << riffWave({fmtChunk(0x0050, 2, 44100, 16), {"data", QByteArray(400, '\1')}});
+    QTest::newRow("no data chunk") << riffWave({fmtChunk(1, 2, 44100, 16)});
+    QTest::newRow("zero channels")
+        << riffWave({fmtChunk(1, 0, 44100, 16), {"data", QByteArray(400, '\1')}});
+    QTest::newRow("data claims 2 GiB") << hugeData;
+    QTest::newRow("1 Hz: 40 kB that would decode to 7 GB")
+        << riffWave({fmtChunk(1, 2, 1, 16), {"data", pcm16(10000, 2, 100)}});
+}
+
+void TestSoundOutput::unplayableImagesDecodeToNothing()
+{
+    QFETCH(QByteArray, image);
+    QVERIFY(!decodeWaveImage(image, kStereo44k).has_value());
+}
+
+void TestSoundOutput::soundPlaysOnceThenSilence()
+{
+    WavePlayer player(kStereo44k);
+    player.start(player.prepare(constantWave(100, 16384)));
+    const std::vector<float> out = rendered(player, 256);
+    for (size_t i = 0; i < out.size(); ++i)
+        QCOMPARE(out[i], i < 200 ? 0.5f : 0.0f);
+    for (float sample : rendered(player, 64))
+        QCOMPARE(sample, 0.0f);
+}
+
+void TestSoundOutput::newRequestReplacesTheSoundInProgress()
+{
+    WavePlayer player(kStereo44k);
+    const QByteArray first = constantWave(1000, 8192);   // 0.25
+    const QByteArray second = constantWave(1000, -16384); // -0.5
+    player.start(player.prepare(first));
+    QCOMPARE(rendered(player, 300).front(), 0.25f);
+    player.start(player.prepare(second));
+    std::vector<float> out = rendered(player, 1200);
+    QCOMPARE(out[0], -0.5f);
+    QCOMPARE(out[1999], -0.5f); // all 1000 frames of the second sound
+    QCOMPARE(out[2000], 0.0f);  // and nothing of the first after it
+
+    player.start(player.prepare(second)); // the same image again starts over
+    QCOMPARE(rendered(player, 1000).back(), -0.5f);
+}
+
+void TestSoundOutput::unplayableRequestSilencesTheSoundInProgress()
+{
+    WavePlayer player(kStereo44k);
+    player.start(player.prepare(constantWave(1000, 8192)));
+    rendered(player, 10);
+    player.start(player.prepare(QByteArray("not a sound")));
+    for (float sample : rendered(player, 100))
+        QCOMPARE(sample, 0.0f);
+}
+
+void TestSoundOutput::eachDistinctImageIsDecodedOnce()
+{
+    WavePlayer player(kStereo44k);
+    const QByteArray image = constantWave(100, 100);
+    const QByteArray sharedCopy = image; // what the engine hands over each beat
+    const WavePlayer::Sound *first = player.prepare(image);
+    QCOMPARE(player.prepare(sharedCopy), first);
+    QCOMPARE(&*first->samples, &*player.prepare(image)->samples);
+    const QByteArray equalButSeparate(image.constData(), image.size());
+    QVERIFY(player.prepare(equalButSeparate) != first);
+}
+
+void TestSoundOutput::playingSoundSurvivesManyNewImages()
+{
+    WavePlayer player(kStereo44k);
+    player.start(player.prepare(constantWave(5000, 16384)));
+    QList<QByteArray> others;
+    for (int i = 0; i < 40; ++i) {
+        others.append(constantWave(10, static_cast<qint16>(i)));
+        player.prepare(others.last());
+    }
+    // Under AddressSanitizer this would report a freed sound being read.
+    for (float sample : rendered(player, 5000))
+        QCOMPARE(sample, 0.5f);
+}
+
+void TestSoundOutput::scheduledSoundStartsAtItsFrame_data()
+{
+    QTest::addColumn<qint64>("startFrame");
+    QTest::addColumn<int>("firstNewFrame"); // where the second sound shows in 1024 rendered frames
+    QTest::addColumn<int>("lateStarts");
+    QTest::newRow("inside the first buffer") << qint64(300) << 300 << 0;
+    QTest::newRow("inside a later buffer") << qint64(700) << 700 << 0;
+    QTest::newRow("on a buffer boundary") << qint64(512) << 512 << 0;
+    QTest::newRow("already rendered: at once, counted") << qint64(-5) << 0 << 1;
+}
+
+void TestSoundOutput::scheduledSoundStartsAtItsFrame()
+{
+    QFETCH(qint64, startFrame);
+    QFETCH(int, firstNewFrame);
+    QFETCH(int, lateStarts);
+    WavePlayer player(kStereo44k);
+    const QByteArray first = constantWave(5000, 8192), second = constantWave(5000, -16384);
+    player.start(player.prepare(first));
+    player.schedule(player.prepare(second), startFrame);
+    std::vector<float> out = rendered(player, 512);
+    const std::vector<float> more = rendered(player, 512);
+    out.insert(out.end(), more.begin(), more.end());
+    // The first sound is cut at the second's own frame, not at a buffer boundary.
+    for (int frame = 0; frame < 1024; ++frame)
+        QCOMPARE(out[size_t(2 * frame)], frame < firstNewFrame ? 0.25f : -0.5f);
+    QCOMPARE(player.lateStarts(), lateStarts);
+}
+
+void TestSoundOutput::soundStartedEarlierIsWrittenAgain_data()
+{
+    QTest::addColumn<qint64>("startFrame");
+    QTest::addColumn<int>("clickFrames");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("after the last click") << qint64(600) << 200 << true;
+    QTest::newRow("running on past what was rendered") << qint64(900) << 400 << true;
+    QTest::newRow("on the last click's frame") << qint64(100) << 200 << false;
+    QTest::newRow("before the last click") << qint64(50) << 200 << false;
+    QTest::newRow("not rendered yet") << qint64(1024) << 200 << false;
+}
+
+// A click at frame 100 and 1024 frames rendered; a second click is then
+// started at startFrame. Where it is accepted, the output written again from
+// there and the output rendered next hold it exactly once, from its first
+// sample; where it is not, nothing changes.
+void TestSoundOutput::soundStartedEarlierIsWrittenAgain()
+{
+    QFETCH(qint64, startFrame);
+    QFETCH(int, clickFrames);
+    QFETCH(bool, accepted);
+    WavePlayer player(kStereo44k);
+    player.schedule(player.prepare(constantWave(100, 8192)), 100);
+    rendered(player, 1024);
+
+    QCOMPARE(player.startEarlier(player.prepare(constantWave(clickFrames, -16384)), startFrame), accepted);
+    std::vector<float> out;
+    if (accepted) {
+        out.resize(size_t(2 * (1024 - startFrame)));
+        player.renderAgain(out.data(), startFrame, int(1024 - startFrame));
+    }
+    const std::vector<float> next = rendered(player, 512);
+    out.insert(out.end(), next.begin(), next.end());
+    const qint64 from = accepted ? startFrame : 1024;
+    for (qint64 frame = from; frame < 1024 + 512; ++frame)
+        QCOMPARE(out[size_t(2 * (frame - from))], accepted && frame < startFrame + clickFrames ? -0.5f : 0.0f);
+    QCOMPARE(player.lateStarts(), 0);
+}
+
+void TestSoundOutput::stopFindsTheClicksNotHeardYet_data()
+{
+    QTest::addColumn<qint64>("heardFrame"); // what a listener hears when Stop comes
+    QTest::addColumn<qint64>("firstUnheard"); // -1: none
+    QTest::newRow("before both clicks") << qint64(50) << qint64(100);
+    QTest::newRow("the first sounding, the second written ahead") << qint64(300) << qint64(600);
+    QTest::newRow("both heard") << qint64(700) << qint64(-1);
+}
+
+// Two clicks rendered (at frames 100 and 600), a third still scheduled: a
+// stop drops the scheduled one and names the first rendered click not heard,
+// which the stream then takes back.
+void TestSoundOutput::stopFindsTheClicksNotHeardYet()
+{
+    QFETCH(qint64, heardFrame);
+    QFETCH(qint64, firstUnheard);
+    WavePlayer player(kStereo44k);
+    const QByteArray click = constantWave(200, 8192);
+    player.schedule(player.prepare(click), 100);
+    player.schedule(player.prepare(click), 600);
+    player.schedule(player.prepare(click), 5000);
+    rendered(player, 1024);
+
+    player.dropScheduled();
+    QCOMPARE(player.firstBegunAfter(heardFrame).value_or(-1), firstUnheard);
+    player.silence();
+    for (float sample : rendered(player, 5000))
+        QCOMPARE(sample, 0.0f);
+}
+
+void TestSoundOutput::streamClockPlacesGridTicksExactly_data()
+{
+    QTest::addColumn<qint64>("lateByNs");  // how late each callback may come, at random
+    QTest::addColumn<double>("devicePpm"); // how much faster than the monotonic clock the device runs
+    QTest::addColumn<qint64>("stallNs");   // how late callbacks come for 0.8 s, 15 s in
+    QTest::addColumn<qint64>("lostNs");    // time the stream loses 20 s in
+    QTest::addColumn<int>("reanchors");
+    QTest::newRow("punctual callbacks") << qint64(0) << 0.0 << qint64(0) << qint64(0) << 0;
+    QTest::newRow("late, bursty callbacks") << qint64(2'000'000) << 0.0 << qint64(0) << qint64(0) << 0;
+    QTest::newRow("device 300 ppm fast") << qint64(1'000'000) << 300.0 << qint64(0) << qint64(0) << 0;
+    QTest::newRow("device 100 ppm slow") << qint64(1'000'000) << -100.0 << qint64(0) << qint64(0) << 0;
+    QTest::newRow("audio thread starved for 0.8 s")
+        << qint64(1'000'000) << 0.0 << qint64(15'000'000) << qint64(0) << 0;
+    QTest::newRow("an underrun re-anchors once")
+        << qint64(1'000'000) << 0.0 << qint64(0) << qint64(30'000'000) << 1;
+}
+
+// A 1024-frame stream at 44.1 kHz whose callbacks come as the row says.
+// Once the clock has measured the device's rate (12 s in), ticks every
+// 500 ms land 22050 device frames apart at that rate, within a frame, before
+// and after any lost time.
+void TestSoundOutput::streamClockPlacesGridTicksExactly()
+{
+    QFETCH(qint64, lateByNs);
+    QFETCH(double, devicePpm);
+    QFETCH(qint64, stallNs);
+    QFETCH(qint64, lostNs);
+    QFETCH(int, reanchors);
+    StreamClock clock(44100);
+    QCOMPARE(clock.frameAt(0), StreamClock::kAtOnce);
+    QRandomGenerator random(7);
+    const double deviceRate = 44100 * (1 + devicePpm / 1e6);
+    const qint64 startNs = 5'000'000'000;
+    QList<qint64> frames;
+    for (qint64 k = 1; k <= 2000; ++k) { // about 46 s of callbacks
+        const qint64 sinceStartNs = std::llround(double(k) * 1024 * 1e9 / deviceRate);
+        const bool stalled = sinceStartNs >= 15'000'000'000 && sinceStartNs < 15'800'000'000;
+        clock.noteRendered(startNs + sinceStartNs + (sinceStartNs > 20'000'000'000 ? lostNs : 0)
+                               + (stalled ? stallNs : 0)
+                               + qint64(random.bounded(double(lateByNs + 1))),
+                           k * 1024);
+        const qint64 tick = sinceStartNs / 500'000'000;
+        if (tick >= 24 && (frames.size() == 0 || tick > 24 + frames.size() - 1))
+            frames.append(clock.frameAt(startNs + tick * 500'000'000)); // a tick due now
+    }
+    QCOMPARE(clock.reanchors(), reanchors);
+    QVERIFY(frames.size() > 40);
+    int offGrid = 0;
+    for (qsizetype i = 1; i < frames.size(); ++i)
+        offGrid += std::abs(double(frames[i] - frames[i - 1]) - deviceRate / 2) <= 1 ? 0 : 1;
+    QCOMPARE(offGrid, reanchors); // only the re-anchor moves the grid, once
+}
+
+// A device 300 ppm fast, as the previous stream measured it: the ticks are
+// on its grid from the first second, before any fit of this stream's own.
+void TestSoundOutput::streamClockStartsFromTheDriftMeasuredBefore()
+{
+    const double deviceRate = 44100 * 1.0003;
+    StreamClock clock(44100, -300'000.0 / 1.0003);
+    const qint64 startNs = 5'000'000'000;
+    QList<qint64> frames;
+    for (qint64 k = 1; k <= 350; ++k) { // about 8 s of callbacks
+        const qint64 sinceStartNs = std::llround(double(k) * 1024 * 1e9 / deviceRate);
+        clock.noteRendered(startNs + sinceStartNs, k * 1024);
+        const qint64 tick = sinceStartNs / 500'000'000;
+        if (tick >= 1 && tick > frames.size())
+            frames.append(clock.frameAt(startNs + tick * 500'000'000));
+    }
+    QVERIFY(frames.size() > 10);
+    for (qsizetype i = 1; i < frames.size(); ++i)
+        QVERIFY2(std::abs(double(frames[i] - frames[i - 1]) - deviceRate / 2) <= 1,
+                 qPrintable(QString::number(frames[i] - frames[i - 1])));
+}
+
+void TestSoundOutput::deviceRendersTheImage()
+{
+    QCOMPARE(soundOutputState(), SoundOutputState::NotOpened);
+    playWaveImage(QByteArray(), monotonicNowNs()); // nothing to play opens nothing
+    QCOMPARE(soundOutputState(), SoundOutputState::NotOpened);
+
+    playWaveImage(constantWave(4410, 16384), monotonicNowNs()); // 100 ms at half scale
+    QCOMPARE(soundOutputState(), SoundOutputState::Open);
+
+    // The disk driver writes what the device plays, as 32-bit floats.
+    QFile written(diskAudioFile());
+    int longestRun = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            if (!written.isOpen() && !written.open(QIODevice::ReadOnly))
+                return false;
+            written.seek(0);
+            const QByteArray bytes = written.readAll();
+            const auto *samples = reinterpret_cast<const float *>(bytes.constData());
+            int run = 0;
+            for (qsizetype i = 0; i < bytes.size() / 4; ++i) {
+                run = samples[i] == 0.5f ? run + 1 : 0;
+                longestRun = std::max(longestRun, run);
+            }
+            return longestRun >= 2 * 4410;
+        }(),
+        5000);
+    QCOMPARE(longestRun, 2 * 4410);
+}
+
+void TestSoundOutput::missingDeviceStaysSilentWithoutRetrying()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("no-such-driver"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("child-no-device")});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("silent"));
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (QCoreApplication::arguments().value(1) == u"child-no-device") {
+        playWaveImage(constantWave(100, 1000), monotonicNowNs());
+        const bool unavailable = soundOutputState() == SoundOutputState::Unavailable;
+        playWaveImage(constantWave(100, 1000), monotonicNowNs());
+        const bool stillUnavailable = soundOutputState() == SoundOutputState::Unavailable;
+        std::puts(unavailable && stillUnavailable ? "silent" : "tried again");
+        return 0;
+    }
+    QTemporaryDir scratch;
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", scratch.filePath(QStringLiteral("device.raw")).toLocal8Bit());
+    TestSoundOutput test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sound_output.moc"
