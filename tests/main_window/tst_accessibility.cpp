@@ -4,6 +4,7 @@
 #include "form1.h"
 #include "met.h"
 #include "platform_recorders.h"
+#include "sound_recorder.h"
 
 #include <QAccessible>
 #include <QLineEdit>

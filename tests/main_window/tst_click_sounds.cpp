@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "met.h"
 #include "platform_recorders.h"
+#include "sound_recorder.h"
 #include "system/resource_data.h"
 
 #include <QLineEdit>

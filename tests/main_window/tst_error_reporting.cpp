@@ -6,6 +6,7 @@
 #include "form1.h"
 #include "met.h"
 #include "platform_recorders.h"
+#include "sound_recorder.h"
 #include "system/app_title.h"
 
 #include <QLineEdit>

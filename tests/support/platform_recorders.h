@@ -1,10 +1,9 @@
-// Recorders for the platform seams: while one lives, message boxes are
-// answered at once, process endings, sound requests and opened web pages are
-// only recorded, and random numbers come from a fixed list.
+// Recorders for the run-time seams: while one lives, message boxes are
+// answered at once, process endings and opened web pages are only recorded,
+// and random numbers come from a fixed list (sound requests: sound_recorder.h).
 // Each restores what was installed before when it goes out of scope.
 #pragma once
 
-#include "sound/sound_output.h"
 #include "system/message_box.h"
 #include "system/platform_call.h"
 #include "system/process_end.h"
@@ -53,22 +52,6 @@ private:
         requests.append(r);
         if (onShow)
             onShow(r);
-    }};
-};
-
-class SoundRecorder
-{
-public:
-    QList<QByteArray> images;
-    QList<qint64> dueTimesNs;
-    std::function<void(const QByteArray &)> onPlay;
-
-private:
-    SeamGuard<SoundPlayHandler, &setSoundPlayHandler> m_guard{[this](const QByteArray &image, qint64 dueNs) {
-        images.append(image);
-        dueTimesNs.append(dueNs);
-        if (onPlay)
-            onPlay(image);
     }};
 };
 

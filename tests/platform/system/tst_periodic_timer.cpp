@@ -1,10 +1,8 @@
 // The beat and count-down clocks: the tick grid, period 0, refusal of a
-// negative period, and restarts; and when a change a tick makes is seen.
+// negative period, and restarts.
 // Waits here are for delivery only; how punctual ticks are is measured in
 // bench/, not asserted.
-#include "controls/presented_value.h"
 #include "platform_recorders.h"
-#include "sound/sound_output.h"
 #include "system/monotonic_clock.h"
 #include "system/periodic_timer.h"
 #include "system/runtime_error.h"
@@ -24,7 +22,6 @@ private slots:
     void enabledWithPeriodTicksRepeatedly();
     void disablingStopsTicks();
     void handlerFailureDoesNotEscape();
-    void changeMadeInATickIsSeenWithItsSound();
 };
 
 void TestPeriodicTimer::nextTickDue_data()
@@ -114,38 +111,6 @@ void TestPeriodicTimer::handlerFailureDoesNotEscape()
     timer.setPeriodMs(5);
     QTRY_COMPARE(failures, 1);
     QCOMPARE(boxes.prompts(), QStringList{QStringLiteral("Overflow")});
-}
-
-// With a sound stream open (the tests' dummy driver), a change a tick makes
-// is seen when that tick's sound would be heard; a change made outside a
-// tick is seen at once and overtakes the one still to come.
-void TestPeriodicTimer::changeMadeInATickIsSeenWithItsSound()
-{
-    holdSoundOutput();
-    QWidget widget;
-    PresentedValue<int> value(&widget, 0);
-    PeriodicTimer timer;
-    int shownRightAfter = -1;
-    bool tickLaterThanItsSound = false;
-    connect(&timer, &PeriodicTimer::tick, this, [&] {
-        timer.setEnabled(false);
-        value.set(1);
-        shownRightAfter = value.shown();
-        tickLaterThanItsSound = monotonicNowNs() >= dueTimeOfHandledTickNs() + soundHeardDelayNs();
-    });
-    timer.setPeriodMs(10);
-    QTRY_VERIFY(shownRightAfter != -1);
-    QCOMPARE(shownRightAfter, tickLaterThanItsSound ? 1 : 0);
-    QTRY_COMPARE(value.shown(), 1);
-
-    shownRightAfter = -1;
-    timer.setEnabled(true);
-    QTRY_VERIFY(shownRightAfter != -1);
-    value.set(4);
-    QCOMPARE(value.shown(), 4);
-    QTest::qWait(int(soundHeardDelayNs() / 1'000'000) + 50);
-    QCOMPARE(value.shown(), 4);
-    releaseSoundOutput();
 }
 
 QTEST_MAIN(TestPeriodicTimer)
