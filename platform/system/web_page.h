@@ -1,8 +1,9 @@
 // Opening a web page in the user's browser through the platform shell,
 // without waiting for it and ignoring whether it worked. On Windows this is
 // "explorer" with the quoted address, its window minimized and taking the
-// focus; elsewhere the desktop's default browser. Tests replace the opener
-// with setWebPageOpener() so that no test ever starts a browser.
+// focus (web_page_windows.cpp); elsewhere the desktop's default browser
+// (web_page_desktop.cpp). Tests replace the opener with setWebPageOpener()
+// so that no test ever starts a browser.
 #pragma once
 
 #include <QString>
@@ -10,6 +11,10 @@
 #include <functional>
 
 void openWebPage(const QString &address);
+
+// The system's own opener, one per operating system, which openWebPage()
+// calls when no test has replaced it.
+void openWebPageThroughShell(const QString &address);
 
 #ifdef Q_OS_WIN
 // What openWebPage asks Windows to start: the program, the command line
