@@ -25,14 +25,19 @@ constexpr int kIdleCloseMs = 1500;
 constexpr int kRetryMs = 1000;
 constexpr char kAppName[] = "Brisquet";
 
+// The system's own stream, which tells when a frame is heard, unless
+// SDL_AUDIODRIVER asks for SDL's; SDL's where the system's does not open.
 std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
 {
-#ifdef BRISQUET_HAVE_PULSE
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
+#if defined(BRISQUET_HAVE_PULSE)
         if (auto stream = openPulseStream(feed, kAppName))
             return stream;
-    }
+#elif defined(BRISQUET_HAVE_WASAPI)
+        if (auto stream = openWasapiStream(feed))
+            return stream;
 #endif
+    }
     return openSdlStream(feed, kAppName);
 }
 
@@ -67,10 +72,10 @@ public:
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
         m_stream->lock(); // held only to place the start
         qint64 frame = m_clock->frameAt(dueNs + placementLatencyNs());
+        if (frame == StreamClock::kAtOnce && (m_stream->canRewrite() || m_lastReport.heardInNs >= 0))
+            frame = provisionalFrameAt(dueNs);
         bool started = false;
         if (m_stream->canRewrite()) {
-            if (frame == StreamClock::kAtOnce)
-                frame = provisionalFrameAt(dueNs);
             // A frame the stream has already taken is written again.
             started = m_player->startEarlier(sound, frame);
             if (started)
@@ -148,8 +153,10 @@ private:
     qint64 placementLatencyNs() const { return m_stream->leadNs() + kUiJitterNs; }
 
     // Until the stream's clock is anchored (the server may hold a new stream
-    // back for a while): where the server's last report says the sound is
+    // back for a while): where the stream's last report says the sound is
     // heard when its beat is shown, and never where the server may have read.
+    // (A stream that cannot take back what it was given starts a sound on a
+    // frame it has already taken at its next frame.)
     qint64 provisionalFrameAt(qint64 dueNs) const
     {
         const qint64 earliest = m_stream->firstRewritableFrame();

@@ -14,9 +14,10 @@
 // the one in progress at its own starting frame.
 //
 // The stream (sound_stream.h) is PulseAudio's own where a PulseAudio server
-// (or PipeWire's) answers, which says when a frame is heard; otherwise SDL's
-// audio output, whose last stretch of latency is an estimate. SDL_AUDIODRIVER
-// set in the environment asks for SDL's, with that driver.
+// (or PipeWire's) answers, and on Windows the audio engine's (WASAPI): both
+// say when a frame is heard. Otherwise SDL's audio output, whose last stretch
+// of latency is an estimate. SDL_AUDIODRIVER set in the environment asks for
+// SDL's, with that driver.
 //
 // The stream opens (holdSoundOutput(), when a session starts) before the
 // first click is due, and closes once it is released and silent, so an idle

@@ -1,8 +1,8 @@
-// One open output stream, on a sound server or an audio device, and the two
+// One open output stream, on a sound server or an audio device, and the
 // ways Brisquet opens one: PulseAudio's own client API (also PipeWire's
-// PulseAudio server), which tells when a frame is heard, and SDL's audio
-// output (Windows, and Linux without a PulseAudio server), which tells only
-// when a frame was rendered.
+// PulseAudio server) and Windows's audio engine (WASAPI), which tell when a
+// frame is heard, and SDL's audio output (the fallback on both), which tells
+// only when a frame was rendered.
 //
 // A stream pulls its output from a StreamFeed on its own thread, with its
 // lock held, and then reports the frame that goes with the moment it was
@@ -48,7 +48,7 @@ public:
     virtual bool isLost() const = 0;
 
     // What the device adds after a frame is taken, where the stream cannot
-    // report it (heardInNs -1): an estimate.
+    // report it (heardInNs -1) or before its reports can be used: an estimate.
     virtual qint64 estimatedHeardInNs() const = 0;
     // How far after the time noteTiming() gives a frame a sound must be
     // placed to start on its frame: beyond what the stream has already
@@ -68,5 +68,7 @@ public:
 
 // nullptr when there is no PulseAudio server to talk to (or none answers in time).
 std::unique_ptr<SoundStream> openPulseStream(StreamFeed &feed, const char *appName);
+// nullptr when Windows has no default output device (or its audio service does not answer).
+std::unique_ptr<SoundStream> openWasapiStream(StreamFeed &feed);
 // nullptr when SDL finds no audio device.
 std::unique_ptr<SoundStream> openSdlStream(StreamFeed &feed, const char *appName);

@@ -1,5 +1,6 @@
 // Sound output: decoding WAVE images, one sound at a time through the
 // player's render function, and the real device path on SDL's "disk" driver.
+#include "sound/device_position.h"
 #include "sound/sound_output.h"
 #include "sound/stream_clock.h"
 #include "sound/wave_player.h"
@@ -62,6 +63,10 @@ private slots:
     void streamClockPlacesGridTicksExactly_data();
     void streamClockPlacesGridTicksExactly();
     void streamClockStartsFromTheDriftMeasuredBefore();
+    void devicePositionGivesHeardTime_data();
+    void devicePositionGivesHeardTime();
+    void deviceIsKeptFilledToItsTarget_data();
+    void deviceIsKeptFilledToItsTarget();
     void deviceRendersTheImage();
     void missingDeviceStaysSilentWithoutRetrying();
 };
@@ -375,6 +380,86 @@ void TestSoundOutput::streamClockStartsFromTheDriftMeasuredBefore()
     for (qsizetype i = 1; i < frames.size(); ++i)
         QVERIFY2(std::abs(double(frames[i] - frames[i - 1]) - deviceRate / 2) <= 1,
                  qPrintable(QString::number(frames[i] - frames[i - 1])));
+}
+
+// A device position (the sample at the speakers, read ageNs ago) against
+// what was written: how long until the last written frame is heard, or -1
+// for a reading that cannot be trusted.
+void TestSoundOutput::devicePositionGivesHeardTime_data()
+{
+    QTest::addColumn<quint64>("position");
+    QTest::addColumn<quint64>("frequency");
+    QTest::addColumn<qint64>("ageNs");
+    QTest::addColumn<bool>("accurate");
+    QTest::addColumn<qint64>("written");
+    QTest::addColumn<qint64>("heardInNs");
+
+    // 48 kHz; 960 frames queued are 20 ms.
+    QTest::newRow("position in frames, read just now")
+        << quint64(48'000) << quint64(48'000) << 0LL << true << 48'960LL << 20'000'000LL;
+    QTest::newRow("read 2 ms ago: 2 ms less to wait")
+        << quint64(48'000) << quint64(48'000) << 2'000'000LL << true << 48'960LL << 18'000'000LL;
+    QTest::newRow("position in 100-ns units")
+        << quint64(10'000'000) << quint64(10'000'000) << 0LL << true << 48'960LL << 20'000'000LL;
+    QTest::newRow("position in bytes of stereo float")
+        << quint64(384'000) << quint64(384'000) << 0LL << true << 48'960LL << 20'000'000LL;
+    QTest::newRow("a part-frame position counts the frame begun")
+        << quint64(10'000'001) << quint64(10'000'000) << 0LL << true << 48'960LL << 20'000'000LL;
+    QTest::newRow("an hour in: no overflow")
+        << quint64(36'000'000'000) << quint64(10'000'000) << 0LL << true << 172'800'960LL << 20'000'000LL;
+    QTest::newRow("everything written is playing") << quint64(48'000) << quint64(48'000) << 0LL << true
+                                                     << 48'000LL << 0LL;
+    QTest::newRow("inaccurate reading (S_FALSE)")
+        << quint64(48'000) << quint64(48'000) << 0LL << false << 48'960LL << -1LL;
+    QTest::newRow("no frequency") << quint64(48'000) << quint64(0) << 0LL << true << 48'960LL << -1LL;
+    QTest::newRow("read in the future")
+        << quint64(48'000) << quint64(48'000) << -1'000'000LL << true << 48'960LL << -1LL;
+    QTest::newRow("stale reading")
+        << quint64(48'000) << quint64(48'000) << kStalestPositionNs + 1 << true << 48'960LL << -1LL;
+    QTest::newRow("playing past what was written")
+        << quint64(49'000) << quint64(48'000) << 0LL << true << 48'960LL << -1LL;
+    QTest::newRow("more than a second behind what was written")
+        << quint64(48'000) << quint64(48'000) << 0LL << true << 96'001LL << -1LL;
+}
+
+void TestSoundOutput::devicePositionGivesHeardTime()
+{
+    QFETCH(quint64, position);
+    QFETCH(quint64, frequency);
+    QFETCH(qint64, ageNs);
+    QFETCH(bool, accurate);
+    QFETCH(qint64, written);
+    QFETCH(qint64, heardInNs);
+    DevicePositionReading reading;
+    reading.position = position;
+    reading.frequency = frequency;
+    reading.ageNs = ageNs;
+    reading.accurate = accurate;
+    QCOMPARE(heardInNsFromPosition(reading, 48'000, written), heardInNs);
+}
+
+void TestSoundOutput::deviceIsKeptFilledToItsTarget_data()
+{
+    QTest::addColumn<int>("bufferFrames");
+    QTest::addColumn<int>("queuedFrames");
+    QTest::addColumn<int>("keepFrames");
+    QTest::addColumn<int>("handed");
+
+    QTest::newRow("empty: fill to the target") << 2400 << 0 << 960 << 960;
+    QTest::newRow("a period played: one period more") << 2400 << 480 << 960 << 480;
+    QTest::newRow("at the target: nothing") << 2400 << 960 << 960 << 0;
+    QTest::newRow("above the target: nothing") << 2400 << 1500 << 960 << 0;
+    QTest::newRow("target beyond the buffer: what fits") << 800 << 300 << 960 << 500;
+    QTest::newRow("a device reporting more than its buffer: nothing") << 800 << 900 << 960 << 0;
+}
+
+void TestSoundOutput::deviceIsKeptFilledToItsTarget()
+{
+    QFETCH(int, bufferFrames);
+    QFETCH(int, queuedFrames);
+    QFETCH(int, keepFrames);
+    QFETCH(int, handed);
+    QCOMPARE(framesToHand(bufferFrames, queuedFrames, keepFrames), handed);
 }
 
 void TestSoundOutput::deviceRendersTheImage()

@@ -1,0 +1,351 @@
+// The stream on Windows's own audio engine (WASAPI): the default render
+// device of the console role, shared mode, woken by the engine once a device
+// period. On every wake it tops the device's buffer up to kKeepPeriods
+// periods and no more, since what the engine was handed cannot be taken
+// back: a Stop drops every click not handed over yet. After each write it
+// reports how long the last frame written takes to be heard, from the
+// device position (IAudioClock, the sample at the speakers) and the
+// performance-counter time it was read at (device_position.h).
+//
+// Everything COM runs on the stream's own thread, in the multithreaded
+// apartment, with the "Pro Audio" scheduling class: opening, rendering and
+// closing. The window's thread only locks the feed to place a click. A
+// change of the default device or a lost device (unplugged, the audio
+// service restarting) makes the stream lost; the sound output opens a new
+// one, which asks for the default device again. It does not reconnect here.
+#include "sound/sound_stream.h"
+
+#include "sound/device_position.h"
+#include "system/monotonic_clock.h"
+
+#include <windows.h>
+
+#include <audioclient.h>
+#include <avrt.h>
+#include <mmdeviceapi.h>
+#include <mmreg.h>
+
+#include <atomic>
+#include <algorithm>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// The device's buffer is kept this many device periods full (10 ms each on
+// most devices): one period is being played while the next is written.
+constexpr int kKeepPeriods = 2;
+// What the engine is asked to allocate, in 100-ns units; only kKeepPeriods
+// of it are ever filled.
+constexpr REFERENCE_TIME kBufferDuration = 500'000; // 50 ms
+constexpr int kChannels = 2;
+
+// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, spelt out so no GUID library is needed.
+constexpr GUID kSubtypeFloat{0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+template <typename T>
+void release(T *&object)
+{
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+bool isStereoFloat(const WAVEFORMATEX &format)
+{
+    if (format.nChannels != kChannels || format.wBitsPerSample != 32)
+        return false;
+    if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        return true;
+    return format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && format.cbSize >= 22
+        && IsEqualGUID(reinterpret_cast<const WAVEFORMATEXTENSIBLE &>(format).SubFormat, kSubtypeFloat);
+}
+
+// The performance counter now, in 100-ns units as IAudioClock gives it.
+qint64 performanceCounterNow100ns()
+{
+    LARGE_INTEGER counter;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return qint64(counter.QuadPart / frequency.QuadPart * 10'000'000
+                  + counter.QuadPart % frequency.QuadPart * 10'000'000 / frequency.QuadPart);
+}
+
+// Told by the device enumerator, on a thread of its own, when the default
+// render device of the console role changes: the stream is then lost.
+class DefaultDeviceWatch final : public IMMNotificationClient
+{
+public:
+    explicit DefaultDeviceWatch(std::atomic<bool> &changed) : m_changed(changed) {}
+
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override
+    {
+        if (flow == eRender && role == eConsole)
+            m_changed.store(true, std::memory_order_relaxed);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+
+    // Owned by the stream, which unregisters it before it goes.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMMNotificationClient))) {
+            *object = static_cast<IMMNotificationClient *>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+private:
+    std::atomic<bool> &m_changed;
+};
+
+class WasapiStream final : public SoundStream
+{
+public:
+    explicit WasapiStream(StreamFeed &feed) : m_feed(feed), m_watch(m_lost) {}
+
+    ~WasapiStream() override
+    {
+        if (m_stopEvent)
+            SetEvent(m_stopEvent);
+        if (m_thread.joinable())
+            m_thread.join(); // the thread releases everything COM
+        if (m_stopEvent)
+            CloseHandle(m_stopEvent);
+        if (m_startEvent)
+            CloseHandle(m_startEvent);
+    }
+
+    // Waits for the stream's thread to open the device: the audio service
+    // answers at once, or says no.
+    bool open()
+    {
+        m_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_startEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!m_stopEvent || !m_startEvent)
+            return false;
+        std::promise<bool> opened;
+        std::future<bool> result = opened.get_future();
+        m_thread = std::thread([this, &opened] { run(opened); });
+        return result.get();
+    }
+
+    OutputFormat format() const override { return m_format; }
+    void start() override { SetEvent(m_startEvent); }
+    void lock() override { m_lock.lock(); }
+    void unlock() override { m_lock.unlock(); }
+    bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
+    // What the device's last position said; before its first one, what is
+    // kept queued and what the engine says it adds.
+    qint64 estimatedHeardInNs() const override
+    {
+        const qint64 reported = m_lastHeardInNs.load(std::memory_order_relaxed);
+        return reported >= 0 ? reported : m_keepNs + m_engineLatencyNs;
+    }
+    // A click must fall beyond what one wake hands over.
+    qint64 leadNs() const override { return m_periodNs; }
+    bool canRewrite() const override { return false; }
+    void rewriteFrom(qint64) override {}
+    qint64 firstRewritableFrame() const override { return 0; } // never asked: cannot rewrite
+
+private:
+    // The stream's thread: opens, answers opened, then renders until stopped or lost.
+    void run(std::promise<bool> &opened)
+    {
+        const bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        DWORD taskIndex = 0;
+        HANDLE mmcss = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
+        const bool ready = comStarted && openDevice();
+        opened.set_value(ready);
+        if (ready && waitForStart())
+            render();
+        if (m_client)
+            m_client->Stop();
+        if (m_enumerator && m_watching)
+            m_enumerator->UnregisterEndpointNotificationCallback(&m_watch);
+        release(m_clock);
+        release(m_renderClient);
+        release(m_client);
+        release(m_device);
+        release(m_enumerator);
+        if (m_wakeEvent)
+            CloseHandle(m_wakeEvent);
+        if (mmcss)
+            AvRevertMmThreadCharacteristics(mmcss);
+        if (comStarted)
+            CoUninitialize();
+    }
+
+    bool openDevice()
+    {
+        if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                    __uuidof(IMMDeviceEnumerator), reinterpret_cast<void **>(&m_enumerator))))
+            return false;
+        m_watching = SUCCEEDED(m_enumerator->RegisterEndpointNotificationCallback(&m_watch));
+        if (FAILED(m_enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &m_device)))
+            return false;
+        if (FAILED(m_device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                      reinterpret_cast<void **>(&m_client))))
+            return false;
+        WAVEFORMATEX *mix = nullptr;
+        if (FAILED(m_client->GetMixFormat(&mix)))
+            return false;
+        // Stereo float at the engine's own rate: as it mixes, where it mixes
+        // stereo float; otherwise the engine converts the channels and format.
+        WAVEFORMATEXTENSIBLE wanted{};
+        wanted.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+        wanted.Format.nChannels = kChannels;
+        wanted.Format.nSamplesPerSec = mix->nSamplesPerSec;
+        wanted.Format.wBitsPerSample = 32;
+        wanted.Format.nBlockAlign = kChannels * sizeof(float);
+        wanted.Format.nAvgBytesPerSec = wanted.Format.nSamplesPerSec * wanted.Format.nBlockAlign;
+        wanted.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+        wanted.Samples.wValidBitsPerSample = 32;
+        wanted.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+        wanted.SubFormat = kSubtypeFloat;
+        DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST;
+        if (!isStereoFloat(*mix))
+            flags |= AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
+        CoTaskMemFree(mix);
+        if (FAILED(m_client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, kBufferDuration, 0, &wanted.Format,
+                                        nullptr)))
+            return false;
+        m_format = {int(wanted.Format.nSamplesPerSec), kChannels};
+
+        REFERENCE_TIME period = 0;
+        REFERENCE_TIME engineLatency = 0;
+        UINT32 bufferFrames = 0;
+        if (FAILED(m_client->GetDevicePeriod(&period, nullptr)) || FAILED(m_client->GetBufferSize(&bufferFrames)))
+            return false;
+        if (SUCCEEDED(m_client->GetStreamLatency(&engineLatency)))
+            m_engineLatencyNs = qint64(engineLatency) * 100;
+        m_bufferFrames = int(bufferFrames);
+        m_periodNs = qint64(period) * 100;
+        m_keepFrames = std::min(m_bufferFrames, int(qint64(m_format.sampleRate) * period * kKeepPeriods / 10'000'000));
+        m_keepNs = qint64(m_keepFrames) * 1'000'000'000 / m_format.sampleRate;
+
+        m_wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!m_wakeEvent || FAILED(m_client->SetEventHandle(m_wakeEvent)))
+            return false;
+        if (FAILED(m_client->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void **>(&m_renderClient))))
+            return false;
+        if (FAILED(m_client->GetService(__uuidof(IAudioClock), reinterpret_cast<void **>(&m_clock))))
+            return false;
+        return SUCCEEDED(m_clock->GetFrequency(&m_positionFrequency));
+    }
+
+    // False when stopped before start().
+    bool waitForStart()
+    {
+        const HANDLE events[] = {m_stopEvent, m_startEvent};
+        return WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+    }
+
+    void render()
+    {
+        // The first periods are handed over before the engine starts, so it
+        // does not begin on an empty buffer.
+        if (!topUp() || FAILED(m_client->Start())) {
+            m_lost.store(true, std::memory_order_relaxed);
+            return;
+        }
+        const HANDLE events[] = {m_stopEvent, m_wakeEvent};
+        while (!isLost()) {
+            // The engine wakes the stream once a period; a silent engine
+            // (no device) within two seconds is a lost one.
+            const DWORD woken = WaitForMultipleObjects(2, events, FALSE, 2000);
+            if (woken == WAIT_OBJECT_0)
+                return;
+            if (woken != WAIT_OBJECT_0 + 1 || !topUp())
+                m_lost.store(true, std::memory_order_relaxed);
+        }
+    }
+
+    // Hands the device what keeps it kKeepPeriods full, then reports the
+    // timing. False when the device is gone.
+    bool topUp()
+    {
+        UINT32 queued = 0;
+        if (FAILED(m_client->GetCurrentPadding(&queued)))
+            return false;
+        if (const int frames = framesToHand(m_bufferFrames, int(queued), m_keepFrames); frames > 0) {
+            BYTE *data = nullptr;
+            if (FAILED(m_renderClient->GetBuffer(UINT32(frames), &data)))
+                return false;
+            {
+                std::lock_guard<std::mutex> locked(m_lock);
+                m_feed.render(reinterpret_cast<float *>(data), frames);
+                m_written += frames;
+            }
+            if (FAILED(m_renderClient->ReleaseBuffer(UINT32(frames), 0)))
+                return false;
+        }
+        UINT64 position = 0;
+        UINT64 readAt100ns = 0;
+        const HRESULT result = m_clock->GetPosition(&position, &readAt100ns);
+        if (FAILED(result))
+            return false;
+        const qint64 nowNs = monotonicNowNs();
+        DevicePositionReading reading;
+        reading.position = position;
+        reading.frequency = m_positionFrequency;
+        reading.ageNs = (performanceCounterNow100ns() - qint64(readAt100ns)) * 100;
+        reading.accurate = result == S_OK;
+        const qint64 heardInNs = heardInNsFromPosition(reading, m_format.sampleRate, m_written);
+        if (heardInNs >= 0)
+            m_lastHeardInNs.store(heardInNs, std::memory_order_relaxed);
+        std::lock_guard<std::mutex> locked(m_lock);
+        m_feed.noteTiming(nowNs, m_written, heardInNs);
+        return true;
+    }
+
+    StreamFeed &m_feed;
+    // The feed's: held while it renders or notes timing, and while a click is
+    // placed; never across a call into the audio engine.
+    std::mutex m_lock;
+    std::thread m_thread;
+    HANDLE m_stopEvent = nullptr;
+    HANDLE m_startEvent = nullptr;
+    std::atomic<bool> m_lost{false};
+    std::atomic<qint64> m_lastHeardInNs{-1}; // the last frame written, from the device's last position
+    DefaultDeviceWatch m_watch;
+
+    // Set on the stream's thread before open() returns; read-only after.
+    OutputFormat m_format{};
+    qint64 m_periodNs = 10'000'000;
+    qint64 m_engineLatencyNs = 0;
+    qint64 m_keepNs = 0;
+    int m_keepFrames = 0;
+    int m_bufferFrames = 0;
+    UINT64 m_positionFrequency = 0;
+
+    // The stream's thread only.
+    IMMDeviceEnumerator *m_enumerator = nullptr;
+    bool m_watching = false;
+    IMMDevice *m_device = nullptr;
+    IAudioClient *m_client = nullptr;
+    IAudioRenderClient *m_renderClient = nullptr;
+    IAudioClock *m_clock = nullptr;
+    HANDLE m_wakeEvent = nullptr;
+    qint64 m_written = 0; // frames handed to the device, with the lock
+};
+
+} // namespace
+
+std::unique_ptr<SoundStream> openWasapiStream(StreamFeed &feed)
+{
+    auto stream = std::make_unique<WasapiStream>(feed);
+    if (!stream->open())
+        return nullptr;
+    return stream;
+}
