@@ -14,16 +14,23 @@ qint64 StreamClock::timeOfFrameZero(qint64 nowNs, qint64 renderedEnd) const
 
 void StreamClock::warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs)
 {
-    // Steady: no longer after the previous callback than twice what it rendered lasts.
+    // Steady: no longer after the previous callback than twice what it
+    // rendered lasts, and keeping pace with the clock: a stream whose frame
+    // zero falls kLostTimeNs behind the earliest since it became steady
+    // takes its frames slower than they play, as a stream that is still
+    // starting may.
     const qint64 renderedNs = (renderedEnd - m_lastRenderedEnd) * kNsPerSecond / m_sampleRate;
-    const bool steady = m_lastCallbackNs != 0 && nowNs - m_lastCallbackNs <= 2 * renderedNs;
+    const bool steady = m_lastCallbackNs != 0 && nowNs - m_lastCallbackNs <= 2 * renderedNs
+        && frameZeroNs - m_steadyEarliestNs <= kLostTimeNs;
     m_lastCallbackNs = nowNs;
     m_lastRenderedEnd = renderedEnd;
     if (!steady) {
         m_steadySinceNs = nowNs;
+        m_steadyEarliestNs = frameZeroNs;
         m_phaseNs = std::numeric_limits<qint64>::max();
         return;
     }
+    m_steadyEarliestNs = std::min(m_steadyEarliestNs, frameZeroNs);
     if (nowNs - m_steadySinceNs < kSettleNs)
         return;
     if (frameZeroNs < m_phaseNs) {

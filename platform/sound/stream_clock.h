@@ -17,8 +17,8 @@
 // the relation is then the one of what is heard.)
 //  - It anchors once the callbacks have come steadily for kSettleNs +
 //    kWarmUpNs (a sound server may hold a new stream back for a second, then
-//    fill its buffer in a burst), on the earliest callback after the first
-//    kSettleNs of that.
+//    fill its buffer in a burst, or take its first frames slower than they
+//    play), on the earliest callback after the first kSettleNs of that.
 //  - Callbacks come late and in bursts by a few milliseconds, so only the
 //    earliest callback of each half-second block counts. A device's clock
 //    runs apart from the monotonic clock (PulseAudio's null sink by 150 to
@@ -89,8 +89,10 @@ private:
     qint64 m_phaseAtNs = 0;
     double m_driftNsPerS;
     Fit m_fit;
-    // Warming up: since when callbacks have come steadily.
+    // Warming up: since when callbacks have come steadily, and the earliest
+    // frame-zero time they gave.
     qint64 m_steadySinceNs = 0;
+    qint64 m_steadyEarliestNs = std::numeric_limits<qint64>::max();
     qint64 m_lastCallbackNs = 0;
     qint64 m_lastRenderedEnd = 0;
     // Anchored: the block of callbacks under way.

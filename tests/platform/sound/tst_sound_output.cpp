@@ -63,6 +63,7 @@ private slots:
     void streamClockPlacesGridTicksExactly_data();
     void streamClockPlacesGridTicksExactly();
     void streamClockStartsFromTheDriftMeasuredBefore();
+    void streamClockWaitsForAStreamThatKeepsPace();
     void devicePositionGivesHeardTime_data();
     void devicePositionGivesHeardTime();
     void deviceIsKeptFilledToItsTarget_data();
@@ -380,6 +381,33 @@ void TestSoundOutput::streamClockStartsFromTheDriftMeasuredBefore()
     for (qsizetype i = 1; i < frames.size(); ++i)
         QVERIFY2(std::abs(double(frames[i] - frames[i - 1]) - deviceRate / 2) <= 1,
                  qPrintable(QString::number(frames[i] - frames[i - 1])));
+}
+
+// A stream that takes 10 ms of frames every 15 ms for its first second, as
+// Wine's sound driver does while its server stream starts, then keeps pace:
+// the clock anchors only once it keeps pace, and then on the stream's real
+// relation, so a tick lands on the frame that is taken at its time.
+void TestSoundOutput::streamClockWaitsForAStreamThatKeepsPace()
+{
+    StreamClock clock(44100);
+    const qint64 startNs = 5'000'000'000;
+    qint64 nowNs = startNs;
+    qint64 rendered = 0;
+    while (nowNs < startNs + 1'000'000'000) {
+        nowNs += 15'000'000;
+        rendered += 441;
+        clock.noteRendered(nowNs, rendered);
+        QVERIFY2(!clock.isAnchored(), qPrintable(QStringLiteral("anchored %1 ms in").arg((nowNs - startNs) / 1'000'000)));
+    }
+    const qint64 pacedFromNs = nowNs;
+    while (nowNs < pacedFromNs + 300'000'000) {
+        nowNs += 10'000'000;
+        rendered += 441;
+        clock.noteRendered(nowNs, rendered);
+    }
+    QVERIFY(clock.isAnchored());
+    // Taken by then: rendered, 441 frames every 10 ms from nowNs on.
+    QCOMPARE(clock.frameAt(nowNs + 500'000'000), rendered + 22050);
 }
 
 // A device position (the sample at the speakers, read ageNs ago) against
