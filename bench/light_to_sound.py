@@ -15,8 +15,8 @@
 # are the first loud sample after 40 ms of quiet; each newly lit marker is
 # paired with the nearest click within 250 ms. Prints the offsets, light
 # minus sound in ms (positive: the light comes after the click). Then it
-# presses Stop (Space on the focused button) and counts the clicks that
-# start after that.
+# presses Stop (Space on the focused button; STOP_BEFORE_LIGHT_MS before the
+# next light is due) and counts the clicks that start after that.
 #
 # selftest: the same analysis on made-up stamps with a known offset, arrival
 # delays of 0 to 4 ms and a sink 300 ppm fast: what it recovers is the
@@ -142,8 +142,27 @@ def measure(window_id, seconds, source):
         reads.append((t, lit))
     # Stop, as a user presses it (the focus is on the button), and listen on:
     # a click that starts after the press belongs to a beat never shown.
-    stop_pressed = now_ms()
-    subprocess.run(["xdotool", "key", "space"], check=True)
+    # STOP_BEFORE_LIGHT_MS: pressed that long before the next marker is due
+    # to light (from the lights seen so far), through XTest, so the press
+    # lands within a millisecond of its time.
+    before = os.environ.get("STOP_BEFORE_LIGHT_MS")
+    lit_times = lights(reads)
+    if before and len(lit_times) >= 3:
+        from Xlib.ext import xtest
+        period = statistics.median(b - a for a, b in zip(lit_times, lit_times[1:]))
+        due = lit_times[-1] + period
+        while due - float(before) < now_ms() + 2:
+            due += period
+        time.sleep((due - float(before) - now_ms()) / 1000)
+        code = d.keysym_to_keycode(0x20)  # space
+        stop_pressed = now_ms()
+        xtest.fake_input(d, X.KeyPress, code)
+        xtest.fake_input(d, X.KeyRelease, code)
+        d.sync()
+        print(f"Stop pressed {due - stop_pressed:.1f} ms before the next light was due")
+    else:
+        stop_pressed = now_ms()
+        subprocess.run(["xdotool", "key", "space"], check=True)
     time.sleep(1.0)
     rec.terminate()
     stop.set()
