@@ -9,7 +9,8 @@
 # Needs xvfb, xdotool, python3-xlib, pulseaudio and pulseaudio-utils.
 # BENCH_SESSION_S shortens the session (default 600 s, to the automatic stop).
 # SERVER=pipewire runs PipeWire's PulseAudio server (bench/sound_server.sh);
-# SOUND=sdl sends the clicks through SDL's client instead of Brisquet's own.
+# SOUND (pipewire, pulse, sdl: use_sound_path in sound_server.sh) chooses
+# the client the clicks go through; by default the server's own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISQUET_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
@@ -20,9 +21,9 @@ session=${BENCH_SESSION_S:-600}
 work=$(mktemp -d)
 export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb
 source bench/sound_server.sh
+source bench/thread_usage.sh
 start_sound_server "$work" "${SERVER:-pulseaudio}"
-# SOUND=sdl: the clicks through SDL's PulseAudio client instead of Brisquet's own stream.
-if [ "${SOUND:-brisquet}" = sdl ]; then export SDL_AUDIODRIVER=pulseaudio; else unset SDL_AUDIODRIVER; fi
+use_sound_path "${SOUND:-$(default_sound_paths "${SERVER:-pulseaudio}" | cut -d' ' -f1)}"
 Xvfb :77 -screen 0 1024x768x24 -nolisten tcp & xvfb=$!
 export DISPLAY=:77
 cleanup() { kill "$xvfb" 2>/dev/null || true; stop_sound_server; }
@@ -53,9 +54,13 @@ sleep 2
 before=$(rss "$pid")
 xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Brisquet$' | head -1)" key Tab space
 sleep 5
+thread_snapshot "$pid" > "$work/threads.before"
 a=$(ticks "$pid"); ra=$(runtime "$pid"); sleep 60; b=$(ticks "$pid"); rb=$(runtime "$pid")
+thread_snapshot "$pid" > "$work/threads.after"
 [ -n "$(pactl list short sink-inputs)" ] || { echo "no sound stream: the Start press did not arrive"; exit 1; }
 echo "ticking at 120 bpm: $((b - a)) ticks of 10 ms in 60 s ($(((rb - ra) / 1000000)) ms run), rss $(rss "$pid") KiB, threads $(ls /proc/"$pid"/task | wc -l)"
+echo "the threads while ticking (wake-ups per second, share of a core): $(thread_report "$work/threads.before" \
+    "$work/threads.after" 60 6)"
 if [ "$session" -lt 600 ]; then
     sleep $((session - 65)); xdotool key space
 else

@@ -64,15 +64,9 @@ wineboot -i >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d 'Liberation Sans' /f >/dev/null 2>&1
 wineserver -w
 
+source bench/thread_usage.sh
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 runtime() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s }'; }
-# tid, name, voluntary switches and run time (ns) of each thread
-switches() {
-    for task in /proc/"$1"/task/*; do
-        echo "${task##*/} $(tr ' ' _ < "$task/comm") $(awk '/^voluntary_ctxt_switches/ { print $2 }' "$task/status")" \
-             "$(cut -d' ' -f1 "$task/schedstat")"
-    done 2>/dev/null
-}
 brisquets_stream() { # sink name and stream index of Brisquet's stream
     pactl list sink-inputs | awk '/^Sink Input #/ { index_ = substr($3, 2) } /^\tSink: / { sink = $2 }
         /application.name = "Brisquet"/ { print sink, index_ }' |
@@ -111,15 +105,14 @@ for load in ${LOADS:-idle busy}; do
         xdotool key space # Start
         sleep 2
         echo "stream: $(brisquets_stream)"
-        switches "$pid" > "$work/switches.before"
+        thread_snapshot "$pid" > "$work/switches.before"
         a=$(ticks "$pid"); ra=$(runtime "$pid"); sleep "$cpu_s"; b=$(ticks "$pid"); rb=$(runtime "$pid")
-        switches "$pid" > "$work/switches.after"
+        thread_snapshot "$pid" > "$work/switches.after"
         echo "CPU while ticking: $((b - a)) ticks of 10 ms in $cpu_s s," \
              "$(((rb - ra) / 1000000)) ms run ($(awk -v r=$((rb - ra)) -v s="$cpu_s" 'BEGIN { printf "%.2f", r / s / 1e7 }') %)," \
              "threads $(ls /proc/"$pid"/task | wc -l)"
-        echo "busiest threads (wake-ups per second, CPU): $(join "$work/switches.before" "$work/switches.after" |
-            awk -v s="$cpu_s" '{ printf "%s %.1f/s %.2f%%,\n", $2, ($6 - $3) / s, ($7 - $4) / s / 1e7 }' |
-            sort -k2 -nr | head -4 | tr '\n' ' ')"
+        echo "busiest threads (wake-ups per second, CPU): $(thread_report "$work/switches.before" \
+            "$work/switches.after" "$cpu_s")"
         STOP_BEFORE_LIGHT_MS=30 bench/light_to_sound.py measure "$window" "$seconds" metro.monitor
         sleep 1
         kill -INT "$rec"; pkill -INT -f "parecord --raw" || true
