@@ -31,8 +31,6 @@ std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
 {
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
 #if defined(BRISQUET_HAVE_PULSE)
-        if (auto stream = openPipeWireStream(feed, kAppName))
-            return stream;
         if (auto stream = openPulseStream(feed, kAppName))
             return stream;
 #elif defined(BRISQUET_HAVE_WASAPI)

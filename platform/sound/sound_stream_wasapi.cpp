@@ -5,7 +5,7 @@
 // back: a Stop drops every click not handed over yet. After each write it
 // reports how long the last frame written takes to be heard, from the
 // device position (IAudioClock, the sample at the speakers) and the
-// performance-counter time it was read at (heard_time.h).
+// performance-counter time it was read at (device_position.h).
 //
 // Everything COM runs on the stream's own thread, in the multithreaded
 // apartment, with the "Pro Audio" scheduling class: opening, rendering and
@@ -15,7 +15,7 @@
 // one, which asks for the default device again. It does not reconnect here.
 #include "sound/sound_stream.h"
 
-#include "sound/heard_time.h"
+#include "sound/device_position.h"
 #include "system/monotonic_clock.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 // Sound output: decoding WAVE images, one sound at a time through the
 // player's render function, and the real device path on SDL's "disk" driver.
-#include "sound/heard_time.h"
+#include "sound/device_position.h"
 #include "sound/sound_output.h"
 #include "sound/stream_clock.h"
 #include "sound/wave_player.h"
@@ -67,8 +67,6 @@ private slots:
     void devicePositionGivesHeardTime_data();
     void devicePositionGivesHeardTime();
     void deviceIsKeptFilledToItsTarget_data();
-    void graphTimeGivesHeardTime_data();
-    void graphTimeGivesHeardTime();
     void deviceIsKeptFilledToItsTarget();
     void deviceRendersTheImage();
     void missingDeviceStaysSilentWithoutRetrying();
@@ -490,50 +488,6 @@ void TestSoundOutput::deviceIsKeptFilledToItsTarget()
     QFETCH(int, keepFrames);
     QFETCH(int, handed);
     QCOMPARE(framesToHand(bufferFrames, queuedFrames, keepFrames), handed);
-}
-
-// A PipeWire time report (taken ageNs ago: the delay to the device in graph
-// ticks, the frames queued and in the converter) against now: how long until
-// the last queued frame is heard, or -1 for a report that cannot be trusted.
-void TestSoundOutput::graphTimeGivesHeardTime_data()
-{
-    QTest::addColumn<qint64>("ageNs");
-    QTest::addColumn<qint64>("delayTicks");
-    QTest::addColumn<qint64>("rateDenom");
-    QTest::addColumn<qint64>("queued");
-    QTest::addColumn<qint64>("buffered");
-    QTest::addColumn<qint64>("heardInNs");
-
-    // 44.1 kHz stream; 442 frames ahead of the last one are 10 ms (441 frames, the last one's own left out).
-    QTest::newRow("queued only, just now") << 0LL << 0LL << 44100LL << 442LL << 0LL << 10'000'000LL;
-    QTest::newRow("queued and in the converter") << 0LL << 0LL << 44100LL << 221LL << 221LL << 10'000'000LL;
-    QTest::newRow("a 48 kHz graph's 480-tick delay is 10 ms")
-        << 0LL << 480LL << 48000LL << 442LL << 0LL << 20'000'000LL;
-    QTest::newRow("taken 3 ms ago: 3 ms less to wait")
-        << 3'000'000LL << 480LL << 48000LL << 442LL << 0LL << 17'000'000LL;
-    QTest::newRow("no rate") << 0LL << 480LL << 0LL << 442LL << 0LL << -1LL;
-    QTest::newRow("taken in the future") << -1LL << 480LL << 48000LL << 442LL << 0LL << -1LL;
-    QTest::newRow("stale") << kStalestGraphReportNs + 1 << 480LL << 48000LL << 442LL << 0LL << -1LL;
-    QTest::newRow("already heard") << 30'000'000LL << 480LL << 48000LL << 442LL << 0LL << -1LL;
-}
-
-void TestSoundOutput::graphTimeGivesHeardTime()
-{
-    QFETCH(qint64, ageNs);
-    QFETCH(qint64, delayTicks);
-    QFETCH(qint64, rateDenom);
-    QFETCH(qint64, queued);
-    QFETCH(qint64, buffered);
-    QFETCH(qint64, heardInNs);
-    const qint64 nowNs = 7'000'000'000;
-    GraphTimeReport report;
-    report.atNs = nowNs - ageNs;
-    report.delayTicks = delayTicks;
-    report.rateNum = 1;
-    report.rateDenom = rateDenom;
-    report.queuedFrames = queued;
-    report.bufferedFrames = buffered;
-    QCOMPARE(heardInNsFromGraphTime(report, 44100, nowNs), heardInNs);
 }
 
 void TestSoundOutput::deviceRendersTheImage()

@@ -1,4 +1,4 @@
-#include "sound/heard_time.h"
+#include "sound/device_position.h"
 
 #include <algorithm>
 
@@ -22,18 +22,4 @@ int framesToHand(int bufferFrames, int queuedFrames, int keepFrames)
 {
     const int room = bufferFrames - queuedFrames;
     return std::clamp(keepFrames - queuedFrames, 0, std::max(room, 0));
-}
-
-qint64 heardInNsFromGraphTime(const GraphTimeReport &report, int sampleRate, qint64 nowNs)
-{
-    if (report.rateNum <= 0 || report.rateDenom <= 0 || sampleRate <= 0)
-        return -1;
-    const qint64 ageNs = nowNs - report.atNs;
-    if (ageNs < 0 || ageNs > kStalestGraphReportNs)
-        return -1;
-    // The last queued frame plays one frame before the first one queued next.
-    const qint64 aheadFrames = report.queuedFrames + report.bufferedFrames - 1;
-    const qint64 heardInNs = aheadFrames * 1'000'000'000 / sampleRate
-        + report.delayTicks * report.rateNum * 1'000'000'000 / report.rateDenom - ageNs;
-    return heardInNs >= 0 ? heardInNs : -1;
 }
