@@ -9,8 +9,8 @@
 # Needs xvfb, xdotool, python3-xlib, pulseaudio and pulseaudio-utils.
 # BENCH_SESSION_S shortens the session (default 600 s, to the automatic stop).
 # SERVER=pipewire runs PipeWire's PulseAudio server (bench/sound_server.sh);
-# SOUND (pipewire, pulse, sdl: use_sound_path in sound_server.sh) chooses
-# the client the clicks go through; by default the server's own.
+# SOUND=sdl sends the clicks through SDL's client instead of Brisquet's own
+# (use_sound_path in sound_server.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISQUET_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
@@ -23,7 +23,7 @@ export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb
 source bench/sound_server.sh
 source bench/thread_usage.sh
 start_sound_server "$work" "${SERVER:-pulseaudio}"
-use_sound_path "${SOUND:-$(default_sound_paths "${SERVER:-pulseaudio}" | cut -d' ' -f1)}"
+use_sound_path "${SOUND:-pulse}"
 Xvfb :77 -screen 0 1024x768x24 -nolisten tcp & xvfb=$!
 export DISPLAY=:77
 cleanup() { kill "$xvfb" 2>/dev/null || true; stop_sound_server; }

@@ -3,15 +3,14 @@
 # the real window under a private Xvfb with openbox, clicks through a private
 # sound server with a 44.1 kHz null sink, measured by light_to_sound.py
 # (markers' pixels from the X server against the sink's monitor). Each case
-# runs Brisquet's own streams (on PipeWire its PipeWire stream and its
-# PulseAudio one) and, for comparison, the SDL path, idle and with both
-# cores busy. First the method's self-test with a known offset.
+# runs Brisquet's own PulseAudio stream and, for comparison, the SDL path,
+# idle and with both cores busy. First the method's self-test with a known offset.
 # SERVER=pipewire runs PipeWire with its PulseAudio server instead (on a
 # private session bus), else PulseAudio. Needs xvfb, openbox, xdotool,
 # python3-xlib, pulseaudio-utils, and pulseaudio or pipewire, wireplumber
 # and pipewire-pulse.
-# LOADS (idle busy) and PATHS (pipewire pulse sdl: use_sound_path in
-# sound_server.sh) choose the cases.
+# LOADS (idle busy) and PATHS (pulse sdl: use_sound_path in sound_server.sh)
+# choose the cases.
 #   bench/light_to_sound.sh [seconds] [tempo]     (default: 12 s at 120 bpm)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,7 +36,7 @@ for load in ${LOADS:-idle busy}; do
     if [ "$load" = busy ]; then
         for _ in 1 2; do (while :; do :; done) & busy+=($!); done
     fi
-    for path in ${PATHS:-$(default_sound_paths "$server")}; do
+    for path in ${PATHS:-pulse sdl}; do
         use_sound_path "$path"
         "$brisquet" & program=$!
         window=$(xdotool search --sync --onlyvisible --pid "$program" --name '^Brisquet$' | head -1)

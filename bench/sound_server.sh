@@ -6,26 +6,18 @@
 #       there; sound_server_answered is that time, date +%s.%N; give the
 #       keep-awake stream a moment before measuring)
 #   stop_sound_server
-#   use_sound_path, default_sound_paths: see below
+#   use_sound_path: see below
 # pipewire: PipeWire, WirePlumber and pipewire-pulse (Debian 12's desktop
 # default) on a private D-Bus session bus; clients reach both through the
 # PulseAudio protocol. KEEP_AWAKE=0 leaves the keep-awake stream out, so
 # Brisquet's stream alone decides the sink's latency (and PipeWire's cycle).
 
-# use_sound_path pipewire|pulse|sdl: which client Brisquet's clicks go
-# through (pipewire: its own PipeWire stream, where the server is PipeWire;
-# pulse: its own PulseAudio stream, also on PipeWire's PulseAudio server,
-# with PipeWire's client pointed at no server; sdl: SDL's PulseAudio client).
+# use_sound_path pulse|sdl: which client Brisquet's clicks go through
+# (pulse: its own PulseAudio stream, also on PipeWire's PulseAudio server;
+# sdl: SDL's PulseAudio client).
 use_sound_path() {
-    unset SDL_AUDIODRIVER PIPEWIRE_REMOTE
-    case $1 in
-    pulse) export PIPEWIRE_REMOTE=brisquet-bench-no-such-server ;;
-    sdl) export SDL_AUDIODRIVER=pulseaudio ;;
-    esac
-}
-# The paths worth comparing on a server: its own client's, then the others.
-default_sound_paths() {
-    if [ "$1" = pipewire ]; then echo "pipewire pulse sdl"; else echo "pulse sdl"; fi
+    unset SDL_AUDIODRIVER
+    [ "$1" != sdl ] || export SDL_AUDIODRIVER=pulseaudio
 }
 
 start_sound_server() {
