@@ -16,21 +16,21 @@ void StreamClock::warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs)
 {
     // Steady: no longer after the previous callback than twice what it
     // rendered lasts, and keeping pace with the clock: a stream whose frame
-    // zero falls kLostTimeNs behind the earliest since it became steady
-    // takes its frames slower than they play, as a stream that is still
-    // starting may.
+    // zero comes later at kSlowCallbacks callbacks in a row takes its frames
+    // slower than they play, as a stream that is still starting may (one
+    // late callback, as after a server held a new stream back, is not that).
     const qint64 renderedNs = (renderedEnd - m_lastRenderedEnd) * kNsPerSecond / m_sampleRate;
+    m_slowCallbacks = m_lastCallbackNs != 0 && frameZeroNs - m_lastFrameZeroNs > kSlowByNs ? m_slowCallbacks + 1 : 0;
     const bool steady = m_lastCallbackNs != 0 && nowNs - m_lastCallbackNs <= 2 * renderedNs
-        && frameZeroNs - m_steadyEarliestNs <= kLostTimeNs;
+        && m_slowCallbacks < kSlowCallbacks;
     m_lastCallbackNs = nowNs;
     m_lastRenderedEnd = renderedEnd;
+    m_lastFrameZeroNs = frameZeroNs;
     if (!steady) {
         m_steadySinceNs = nowNs;
-        m_steadyEarliestNs = frameZeroNs;
         m_phaseNs = std::numeric_limits<qint64>::max();
         return;
     }
-    m_steadyEarliestNs = std::min(m_steadyEarliestNs, frameZeroNs);
     if (nowNs - m_steadySinceNs < kSettleNs)
         return;
     if (frameZeroNs < m_phaseNs) {

@@ -50,6 +50,10 @@ public:
     static constexpr qint64 kDeadBandNs = 4'000'000;
     static constexpr qint64 kSlewNsPerBlock = 5'000;
     static constexpr qint64 kLostTimeNs = 10'000'000;
+    // Warming up: kSlowCallbacks callbacks in a row, each kSlowByNs or more
+    // later than their frames say, are a stream slower than real time.
+    static constexpr qint64 kSlowByNs = 1'000'000;
+    static constexpr int kSlowCallbacks = 3;
     // The schedule latency, less a device buffer and the UI thread's wake-up jitter.
     static constexpr qint64 kFarAheadNs = 10'000'000;
 
@@ -89,10 +93,12 @@ private:
     qint64 m_phaseAtNs = 0;
     double m_driftNsPerS;
     Fit m_fit;
-    // Warming up: since when callbacks have come steadily, and the earliest
-    // frame-zero time they gave.
+    // Warming up: since when callbacks have come steadily, the last one's
+    // frame-zero time, and how many callbacks in a row each came later than
+    // the one before said they would.
     qint64 m_steadySinceNs = 0;
-    qint64 m_steadyEarliestNs = std::numeric_limits<qint64>::max();
+    qint64 m_lastFrameZeroNs = 0;
+    int m_slowCallbacks = 0;
     qint64 m_lastCallbackNs = 0;
     qint64 m_lastRenderedEnd = 0;
     // Anchored: the block of callbacks under way.
