@@ -283,15 +283,19 @@ int main(int argc, char *argv[])
     double worstMatch = 1;
     for (const Onset &o : onsets)
         worstMatch = std::min(worstMatch, o.match);
-    clicks.erase(clicks.begin()); // the first click of a run also pays for the start: dropped
+    // The first click of a run also pays for the start: dropped, unless
+    // KEEP_FIRST_CLICK is set (to measure the session's first interval).
+    const bool keepFirst = qEnvironmentVariableIsSet("KEEP_FIRST_CLICK");
+    if (!keepFirst)
+        clicks.erase(clicks.begin());
 
     const double rate = argc > 4 ? std::atof(argv[4]) : kRate;
     const double expected = periodMs * rate / 1000;
     std::vector<double> errors;
     for (size_t k = 1; k < clicks.size(); ++k)
         errors.push_back(double(clicks[k].frame - clicks[k - 1].frame) - expected);
-    std::printf("clicks %zu (first dropped), intervals %zu, matched >= %.3f, gain %.4f, against %.2f Hz\n",
-                clicks.size(), errors.size(), worstMatch, gain, rate);
+    std::printf("clicks %zu (first %s), intervals %zu, matched >= %.3f, gain %.4f, against %.2f Hz\n",
+                clicks.size(), keepFirst ? "kept" : "dropped", errors.size(), worstMatch, gain, rate);
     printErrors("interval error", errors, clicks, expected);
     const size_t settledFrom = size_t(std::find_if(clicks.begin(), clicks.end(), [&](const Onset &o) {
                                           return double(o.frame - clicks[0].frame) >= 10 * rate;

@@ -129,6 +129,17 @@ def measure(window_id, seconds, source):
 
     reader = threading.Thread(target=read_audio)
     reader.start()
+    # START_PRESS: this measure presses Start itself (Space on the focused
+    # button, through XTest), so the first click is timed from the press.
+    start_pressed = None
+    if os.environ.get("START_PRESS"):
+        from Xlib.ext import xtest
+        time.sleep(0.3)  # the recording under way
+        code = d.keysym_to_keycode(0x20)
+        start_pressed = now_ms()
+        xtest.fake_input(d, X.KeyPress, code)
+        xtest.fake_input(d, X.KeyRelease, code)
+        d.sync()
     reads, end = [], now_ms() + seconds * 1000
     x0, x1 = CENTRES[0][0], CENTRES[-1][0] + 1
     while now_ms() < end:
@@ -176,6 +187,15 @@ def measure(window_id, seconds, source):
           f" audio arrivals {statistics.median(spread):.2f} ms after the envelope (p90 {spread[len(spread) * 9 // 10]:.2f}),"
           f" {len(sound_times)} clicks, {len(lights(reads))} lights")
     report(pair(lights(reads), sound_times), "measured")
+    if start_pressed is not None and sound_times:
+        print(f"first click {sound_times[0] - start_pressed:.1f} ms after the Start key")
+    if os.environ.get("SAVE_WAV"):  # the recording, as 16-bit stereo for bench_click_onsets
+        import wave
+        with wave.open(os.environ["SAVE_WAV"], "wb") as w:
+            w.setnchannels(2)
+            w.setsampwidth(2)
+            w.setframerate(RATE)
+            w.writeframes(b"".join(struct.pack("<hh", v, v) for v in samples))
     after = [st - stop_pressed for st in sound_times if st > stop_pressed]
     print(f"clicks starting after the Stop key was sent: {len(after)}"
           + (f" ({', '.join(f'{a:.0f}' for a in after)} ms after it)" if after else ""))
