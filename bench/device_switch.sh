@@ -51,23 +51,8 @@ sleep 1
 kill -INT "${recorders[@]}"; wait "${recorders[@]}" || true
 recorders=()
 
-python3 - "$work" "$(awk -v s="$switched" -v r="$recording" 'BEGIN { print s - r }')" <<'PY'
-import struct, sys, wave
-work, switch = sys.argv[1], float(sys.argv[2])
-def onsets(path):
-    w = wave.open(path); n = w.getnframes()
-    left = struct.unpack(f"<{n * 2}h", w.readframes(n))[::2]
-    quiet, found = 44100, []
-    for i, s in enumerate(left):
-        if abs(s) > 800:
-            if quiet > 1764: found.append(i / 44100)
-            quiet = 0
-        else:
-            quiet += 1
-    return found
-other = onsets(f"{work}/other.wav")
-print(f"other: {sum(t < switch for t in other)} clicks before the change, {sum(t >= switch for t in other)} after")
-later = [t - switch for t in other if t >= switch]
-print(f"first click on other {later[0]:.2f} s after the change" if later else "no click on other")
-PY
+read -r before after first < <(bench/onsets.py "$work/other.wav" \
+    "$(awk -v s="$switched" -v r="$recording" 'BEGIN { print s - r }')")
+echo "other: $before clicks before the change, $after after"
+[ "$first" = - ] && echo "no click on other" || echo "first click on other $first s after the change"
 grep -E 'late starts' "$work/metronome.out" || true

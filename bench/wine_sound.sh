@@ -148,21 +148,9 @@ for path in ${PATHS:-wasapi sdl}; do
     echo "stream 2 s after the change: $(brisquets_stream)"
     sleep 4
     kill -INT "$rec"; wait "$rec" 2>/dev/null || true
-    python3 - "$work/other.wav" "$(awk -v s="$switched" -v r="$recording" 'BEGIN { print s - r }')" <<'PY'
-import struct, sys, wave
-w = wave.open(sys.argv[1]); n = w.getnframes(); switch = float(sys.argv[2])
-left = struct.unpack(f"<{n * 2}h", w.readframes(n))[::2]
-quiet, found = 44100, []
-for i, s in enumerate(left):
-    if abs(s) > 800:
-        if quiet > 1764: found.append(i / 44100)
-        quiet = 0
-    else:
-        quiet += 1
-later = [t - switch for t in found if t >= switch]
-print(f"on other: {len(found) - len(later)} clicks before the change, {len(later)} after;"
-      + (f" the first {later[0]:.2f} s after it" if later else " none after it"))
-PY
+    read -r before after first < <(bench/onsets.py "$work/other.wav" \
+        "$(awk -v s="$switched" -v r="$recording" 'BEGIN { print s - r }')")
+    echo "on other: $before clicks before the change, $after after; the first $first s after it"
     pactl set-default-sink metro
     close_program
 
@@ -179,19 +167,12 @@ PY
     recording=$(date +%s.%N)
     sleep 8
     kill -INT "$rec"; wait "$rec" 2>/dev/null || true
-    python3 - "$work/after.wav" "$(awk -v r="$recording" -v b="$back" 'BEGIN { print r - b }')" <<'PY'
-import struct, sys, wave
-w = wave.open(sys.argv[1]); n = w.getnframes(); lead = float(sys.argv[2])
-left = struct.unpack(f"<{n * 2}h", w.readframes(n))[::2]
-quiet, found = 44100, []
-for i, s in enumerate(left):
-    if abs(s) > 800:
-        if quiet > 1764: found.append(i / 44100)
-        quiet = 0
-    else:
-        quiet += 1
-print(f"first click {lead + found[0]:.2f} s after the server was back; {len(found)} clicks in the next"
-      f" {n / 44100:.0f} s" if found else "no click after the restart")
-PY
+    read -r _ count first < <(bench/onsets.py "$work/after.wav" 0)
+    if [ "$first" = - ]; then
+        echo "no click after the restart"
+    else
+        echo "first click $(awk -v r="$recording" -v b="$back" -v f="$first" 'BEGIN { printf "%.2f", r - b + f }') s" \
+             "after the server was back; $count clicks in the next 8 s"
+    fi
     close_program
 done
