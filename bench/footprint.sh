@@ -30,9 +30,6 @@ cleanup() { kill "$xvfb" 2>/dev/null || true; stop_sound_server; }
 trap cleanup EXIT
 sleep 2
 
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-# CPU time run so far by the threads alive now, in ns: exact where ticks are sampled.
-runtime() { cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { print s }'; }
 rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 

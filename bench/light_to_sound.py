@@ -108,6 +108,18 @@ def report(offsets, what):
           f" in order: {' '.join(f'{o:.0f}' for o in offsets)})")
 
 
+def press_space(d):
+    """Space on the focused button, through XTest; returns when it was pressed (ms)."""
+    from Xlib import X
+    from Xlib.ext import xtest
+    code = d.keysym_to_keycode(0x20)
+    pressed = now_ms()
+    xtest.fake_input(d, X.KeyPress, code)
+    xtest.fake_input(d, X.KeyRelease, code)
+    d.sync()
+    return pressed
+
+
 def measure(window_id, seconds, source):
     from Xlib import X, display
     d = display.Display()
@@ -133,13 +145,8 @@ def measure(window_id, seconds, source):
     # button, through XTest), so the first click is timed from the press.
     start_pressed = None
     if os.environ.get("START_PRESS"):
-        from Xlib.ext import xtest
         time.sleep(0.3)  # the recording under way
-        code = d.keysym_to_keycode(0x20)
-        start_pressed = now_ms()
-        xtest.fake_input(d, X.KeyPress, code)
-        xtest.fake_input(d, X.KeyRelease, code)
-        d.sync()
+        start_pressed = press_space(d)
     reads, end = [], now_ms() + seconds * 1000
     x0, x1 = CENTRES[0][0], CENTRES[-1][0] + 1
     while now_ms() < end:
@@ -159,17 +166,12 @@ def measure(window_id, seconds, source):
     before = os.environ.get("STOP_BEFORE_LIGHT_MS")
     lit_times = lights(reads)
     if before and len(lit_times) >= 3:
-        from Xlib.ext import xtest
         period = statistics.median(b - a for a, b in zip(lit_times, lit_times[1:]))
         due = lit_times[-1] + period
         while due - float(before) < now_ms() + 2:
             due += period
         time.sleep((due - float(before) - now_ms()) / 1000)
-        code = d.keysym_to_keycode(0x20)  # space
-        stop_pressed = now_ms()
-        xtest.fake_input(d, X.KeyPress, code)
-        xtest.fake_input(d, X.KeyRelease, code)
-        d.sync()
+        stop_pressed = press_space(d)
         print(f"Stop pressed {due - stop_pressed:.1f} ms before the next light was due")
     else:
         stop_pressed = now_ms()

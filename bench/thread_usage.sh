@@ -1,9 +1,15 @@
-# Per-thread wake-ups and CPU of a process over a stretch of time, from
-# /proc/<pid>/task/*: voluntary context switches (each one a wake-up after
-# waiting) and schedstat's exact run time. Sourced by the bench scripts.
+# A process's CPU and its threads' wake-ups over a stretch of time, from
+# /proc/<pid>: the process's ticks of 10 ms and its threads' exact run time
+# (schedstat), and per thread the voluntary context switches (each one a
+# wake-up after waiting). Sourced by the bench scripts.
+#   ticks PID, runtime PID              the process so far (ticks; ns)
 #   thread_snapshot PID > FILE          before, and again after
 #   thread_report BEFORE AFTER SECONDS  the busiest threads: name, wake-ups
 #                                       per second, share of a core
+
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# CPU time run so far by the threads alive now, in ns: exact where ticks are sampled.
+runtime() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s }'; }
 
 thread_snapshot() {
     for task in /proc/"$1"/task/*; do

@@ -65,8 +65,6 @@ wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d 'Libe
 wineserver -w
 
 source bench/thread_usage.sh
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-runtime() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s }'; }
 brisquets_stream() { # sink name and stream index of Brisquet's stream
     pactl list sink-inputs | awk '/^Sink Input #/ { index_ = substr($3, 2) } /^\tSink: / { sink = $2 }
         /application.name = "Brisquet"/ { print sink, index_ }' |

@@ -66,15 +66,14 @@ bool isStereoFloat(const WAVEFORMATEX &format)
         && IsEqualGUID(reinterpret_cast<const WAVEFORMATEXTENSIBLE &>(format).SubFormat, kSubtypeFloat);
 }
 
-// The performance counter now, in 100-ns units as IAudioClock gives it.
-qint64 performanceCounterNow100ns()
+// The performance counter now, in 100-ns units as IAudioClock gives it;
+// counterFrequency from QueryPerformanceFrequency (fixed while Windows runs).
+qint64 performanceCounterNow100ns(qint64 counterFrequency)
 {
     LARGE_INTEGER counter;
-    LARGE_INTEGER frequency;
     QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return qint64(counter.QuadPart / frequency.QuadPart * 10'000'000
-                  + counter.QuadPart % frequency.QuadPart * 10'000'000 / frequency.QuadPart);
+    return qint64(counter.QuadPart / counterFrequency * 10'000'000
+                  + counter.QuadPart % counterFrequency * 10'000'000 / counterFrequency);
 }
 
 // Told by the device enumerator, on a thread of its own, when the default
@@ -244,6 +243,9 @@ private:
             return false;
         if (FAILED(m_client->GetService(__uuidof(IAudioClock), reinterpret_cast<void **>(&m_clock))))
             return false;
+        LARGE_INTEGER counterFrequency;
+        QueryPerformanceFrequency(&counterFrequency);
+        m_counterFrequency = counterFrequency.QuadPart;
         return SUCCEEDED(m_clock->GetFrequency(&m_positionFrequency));
     }
 
@@ -302,7 +304,7 @@ private:
         DevicePositionReading reading;
         reading.position = position;
         reading.frequency = m_positionFrequency;
-        reading.ageNs = (performanceCounterNow100ns() - qint64(readAt100ns)) * 100;
+        reading.ageNs = (performanceCounterNow100ns(m_counterFrequency) - qint64(readAt100ns)) * 100;
         reading.accurate = result == S_OK;
         const qint64 heardInNs = heardInNsFromPosition(reading, m_format.sampleRate, m_written);
         if (heardInNs >= 0)
@@ -331,6 +333,7 @@ private:
     int m_keepFrames = 0;
     int m_bufferFrames = 0;
     UINT64 m_positionFrequency = 0;
+    qint64 m_counterFrequency = 1;
 
     // The stream's thread only.
     IMMDeviceEnumerator *m_enumerator = nullptr;
