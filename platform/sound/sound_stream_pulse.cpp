@@ -10,10 +10,11 @@
 // again: a click lands in the buffer the server already holds instead of
 // waiting behind it.
 //
-// The connection is made when a session starts and dropped when the stream
-// closes. A server that does not answer within kConnectTimeoutMs counts as
-// none. A server that goes away makes the stream lost; it is not reconnected
-// here.
+// The connection is made when the stream opens, corked (ahead of a session,
+// or when it starts), and dropped when the stream closes. A corked stream
+// writes nothing. A server that does not answer within kConnectTimeoutMs
+// counts as none. A server that goes away makes the stream lost; it is not
+// reconnected here.
 #include "sound/sound_stream.h"
 
 #include "system/monotonic_clock.h"
@@ -54,6 +55,8 @@ constexpr BufferSizes kPulseAudioSizes{200, 80, 20};
 // in a 40 ms buffer made PulseAudio's null sink run 1800 ppm fast.)
 constexpr BufferSizes kPipeWireSizes{40, 15, 20};
 constexpr int kConnectTimeoutMs = 2000;
+// A start waits this long at most for the server to confirm it (on the UI thread).
+constexpr int kStartTimeoutMs = 100;
 
 class PulseStream final : public SoundStream
 {
@@ -110,22 +113,40 @@ public:
 
     OutputFormat format() const override { return {kRate, kChannels}; }
 
+    // The stream may have waited corked for a long while; it plays from the
+    // moment it is uncorked. Waits (at most kStartTimeoutMs) for the server
+    // to say so and for its timing then, so that the first report, and the
+    // first click placed by it, tells when the stream is really heard.
     void start() override
     {
         pa_threaded_mainloop_lock(m_loop);
         m_started = true;
         // The server's requests so far went unanswered: answer them now.
         if (const size_t writable = pa_stream_writable_size(m_stream); writable != size_t(-1) && writable > 0)
-            onWrite(m_stream, writable, this);
-        if (pa_operation *op = pa_stream_cork(m_stream, 0, nullptr, nullptr))
+            write(writable);
+        const auto signalLoop = [](pa_stream *, int, void *userdata) {
+            pa_threaded_mainloop_signal(static_cast<PulseStream *>(userdata)->m_loop, 0);
+        };
+        for (pa_operation *op : {pa_stream_cork(m_stream, 0, signalLoop, this),
+                                 pa_stream_update_timing_info(m_stream, signalLoop, this)}) {
+            if (!op)
+                continue;
+            waitFor([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; }, kStartTimeoutMs);
+            pa_operation_cancel(op); // no callback after this, done or not
             pa_operation_unref(op);
+        }
+        report();
         pa_threaded_mainloop_unlock(m_loop);
     }
 
     void lock() override { pa_threaded_mainloop_lock(m_loop); }
     void unlock() override { pa_threaded_mainloop_unlock(m_loop); }
     bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
-    qint64 estimatedHeardInNs() const override { return m_targetLatencyNs; }
+    qint64 estimatedHeardInNs() const override
+    {
+        const qint64 reported = m_reportedLatencyNs.load(std::memory_order_relaxed);
+        return reported >= 0 ? reported : m_targetLatencyNs;
+    }
     qint64 leadNs() const override { return m_leadNs; }
 
     bool canRewrite() const override { return !isLost(); }
@@ -155,14 +176,14 @@ public:
     qint64 firstRewritableFrame() const override { return std::max<qint64>(0, m_written - m_rewritableFrames); }
 
 private:
-    // With the lock held: waits for done(), woken by the state callbacks, or
-    // by a timer event of the loop's own once kConnectTimeoutMs have passed.
+    // With the lock held: waits for done(), woken by the callbacks, or by a
+    // timer event of the loop's own once timeoutMs have passed.
     template <typename Condition>
-    bool waitFor(Condition done)
+    bool waitFor(Condition done, int timeoutMs = kConnectTimeoutMs)
     {
         m_timedOut = false;
         pa_time_event *timeout = pa_context_rttime_new(
-            m_context, pa_rtclock_now() + pa_usec_t(kConnectTimeoutMs) * 1000,
+            m_context, pa_rtclock_now() + pa_usec_t(timeoutMs) * 1000,
             [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata) {
                 auto *self = static_cast<PulseStream *>(userdata);
                 self->m_timedOut = true;
@@ -255,24 +276,41 @@ private:
     }
 
     // The loop's thread, with the lock held: the server wants bytes more.
-    static void onWrite(pa_stream *stream, size_t bytes, void *userdata)
+    static void onWrite(pa_stream *, size_t bytes, void *userdata)
     {
         auto *self = static_cast<PulseStream *>(userdata);
         if (!self->m_started)
             return; // corked until start(): the server waits
+        self->write(bytes);
+        self->report();
+    }
+
+    // With the lock held.
+    void write(size_t bytes)
+    {
         void *data = nullptr;
-        if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data)
+        if (pa_stream_begin_write(m_stream, &data, &bytes) < 0 || !data)
             return;
         const int frames = int(bytes / kFrameBytes);
-        self->m_feed.render(static_cast<float *>(data), frames);
-        pa_stream_write(stream, data, size_t(frames) * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
-        self->m_written += frames;
-        // How long the frame just written takes to be heard: the server's
-        // buffer and the device's latency, from the server's own timing.
+        m_feed.render(static_cast<float *>(data), frames);
+        pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        m_written += frames;
+    }
+
+    // With the lock held: how long the last frame written takes to be heard:
+    // the server's buffer and the device's latency, from the server's own
+    // timing; not known while the server does not play the stream yet.
+    void report()
+    {
         pa_usec_t latencyUs = 0;
         int negative = 0;
-        const bool known = pa_stream_get_latency(stream, &latencyUs, &negative) == 0 && !negative;
-        self->m_feed.noteTiming(monotonicNowNs(), self->m_written, known ? qint64(latencyUs) * 1000 : -1);
+        const pa_timing_info *timing = pa_stream_get_timing_info(m_stream);
+        const bool known = timing && timing->playing && pa_stream_get_latency(m_stream, &latencyUs, &negative) == 0
+            && !negative;
+        const qint64 latencyNs = known ? qint64(latencyUs) * 1000 : -1;
+        if (known)
+            m_reportedLatencyNs.store(latencyNs, std::memory_order_relaxed);
+        m_feed.noteTiming(monotonicNowNs(), m_written, latencyNs);
     }
 
     StreamFeed &m_feed;
@@ -288,6 +326,7 @@ private:
     qint64 m_rewritableFrames = 0; // the last of what was written that the server has surely not read
     std::atomic<bool> m_lost{false};
     qint64 m_targetLatencyNs = 0; // until the server's first timing report
+    std::atomic<qint64> m_reportedLatencyNs{-1}; // the last one's, -1 before
 };
 
 } // namespace
