@@ -1,5 +1,6 @@
 #include "sound/sound_output.h"
 
+#include "sound/session_grid.h"
 #include "sound/sound_stream.h"
 #include "sound/stream_clock.h"
 #include "sound/wave_player.h"
@@ -25,9 +26,12 @@ constexpr int kIdleCloseMs = 1500;
 constexpr int kRetryMs = 1000;
 constexpr char kAppName[] = "Brisquet";
 
+enum class StreamChoice { AnyStream, SystemOnly };
+
 // The system's own stream, which tells when a frame is heard, unless
 // SDL_AUDIODRIVER asks for SDL's; SDL's where the system's does not open.
-std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
+// SystemOnly: never SDL's, whose thread keeps running while it waits.
+std::unique_ptr<SoundStream> openStream(StreamFeed &feed, StreamChoice choice)
 {
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
 #if defined(BRISQUET_HAVE_PULSE)
@@ -38,6 +42,8 @@ std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
             return stream;
 #endif
     }
+    if (choice == StreamChoice::SystemOnly)
+        return nullptr;
     return openSdlStream(feed, kAppName);
 }
 
@@ -46,6 +52,18 @@ class AudioOutput final : public StreamFeed
 public:
     SoundOutputState state() const { return m_state; }
 
+    // Opens the system's stream without starting it, and keeps one so
+    // from now on: a session then starts a stream that is already there.
+    void prepare()
+    {
+        m_keepPrepared = true;
+        if (m_state != SoundOutputState::NotOpened || !qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
+            return;
+        open(StreamChoice::SystemOnly);
+        if (m_state == SoundOutputState::Unavailable)
+            m_state = SoundOutputState::NotOpened; // the first session asks again
+    }
+
     void hold()
     {
         m_held = true;
@@ -53,6 +71,9 @@ public:
             m_idleClose->stop();
         if (m_state == SoundOutputState::Unavailable)
             m_state = SoundOutputState::NotOpened; // a new session asks again
+        if (m_state == SoundOutputState::Open && !m_streamStarted && m_stream->isLost())
+            close(); // the server went away while the stream waited
+        m_grid.reset();
         ensureOpen();
         retryWhileHeld();
     }
@@ -71,9 +92,11 @@ public:
             return;
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
         m_stream->lock(); // held only to place the start
-        qint64 frame = m_clock->frameAt(dueNs + placementLatencyNs());
-        if (frame == StreamClock::kAtOnce && (m_stream->canRewrite() || m_lastReport.heardInNs >= 0))
-            frame = provisionalFrameAt(dueNs);
+        // On the session's grid; before the stream's clock is anchored, by the stream's report.
+        const qint64 frame = m_grid.place(*m_clock, dueNs, placementLatencyNs(),
+                                          !m_clock->isAnchored() && (m_stream->canRewrite() || m_lastReport.heardInNs >= 0)
+                                              ? provisionalFrameAt(dueNs)
+                                              : StreamClock::kAtOnce);
         bool started = false;
         if (m_stream->canRewrite()) {
             // A frame the stream has already taken is written again.
@@ -107,7 +130,9 @@ public:
 
     qint64 heardDelayNs() const
     {
-        return m_state == SoundOutputState::Open ? placementLatencyNs() + heardAfterNs() : 0;
+        if (m_state != SoundOutputState::Open || !m_streamStarted)
+            return 0;
+        return placementLatencyNs() + heardAfterNs() + m_grid.shiftNs();
     }
 
     SoundOutputCounts counts()
@@ -154,19 +179,24 @@ private:
 
     // Until the stream's clock is anchored (the server may hold a new stream
     // back for a while): where the stream's last report says the sound is
-    // heard when its beat is shown, and never where the server may have read.
-    // (A stream that cannot take back what it was given starts a sound on a
-    // frame it has already taken at its next frame.)
+    // heard when its beat is shown. Without a report, at the first frame the
+    // server has surely not read. With one, a stream that writes again
+    // places it as far ahead of the server's reading as the clock would
+    // (the heard delay holds the same lead), and never before what is heard
+    // now. (A stream that cannot take back what it was given starts a sound
+    // on a frame it has already taken at its next frame.)
     qint64 provisionalFrameAt(qint64 dueNs) const
     {
         const qint64 earliest = m_stream->firstRewritableFrame();
         if (m_lastReport.heardInNs < 0)
             return earliest;
+        const qint64 rate = m_player->format().sampleRate;
         const qint64 reportHeardAtNs = m_lastReport.atNs + m_lastReport.heardInNs;
-        const qint64 wantedHeardAtNs = dueNs + heardDelayNs();
-        return std::max(earliest, m_lastReport.frame
-                                      + (wantedHeardAtNs - reportHeardAtNs) * m_player->format().sampleRate
-                                          / 1'000'000'000);
+        const qint64 wanted = m_lastReport.frame + (dueNs + heardDelayNs() - reportHeardAtNs) * rate / 1'000'000'000;
+        if (!m_stream->canRewrite())
+            return std::max(earliest, wanted);
+        const qint64 heardNow = m_lastReport.frame + (monotonicNowNs() - reportHeardAtNs) * rate / 1'000'000'000;
+        return std::max(heardNow, wanted);
     }
 
     // How long after the clock's time for a frame it is heard: measured
@@ -177,17 +207,25 @@ private:
         return measured != kNotMeasured ? measured : m_stream->estimatedHeardInNs();
     }
 
+    // Open and started.
     bool ensureOpen()
     {
         if (m_state == SoundOutputState::NotOpened)
-            open();
-        return m_state == SoundOutputState::Open;
+            open(StreamChoice::AnyStream);
+        if (m_state != SoundOutputState::Open)
+            return false;
+        if (!m_streamStarted) {
+            m_streamStarted = true;
+            m_stream->start();
+        }
+        return true;
     }
 
-    void open()
+    // Opened, not started: nothing runs until ensureOpen() starts it.
+    void open(StreamChoice choice)
     {
         m_state = SoundOutputState::Unavailable;
-        auto stream = openStream(*this);
+        auto stream = openStream(*this, choice);
         if (!stream)
             return;
         // The decoded sounds outlive a closed stream unless the format changed.
@@ -201,9 +239,10 @@ private:
         m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS);
         m_measuredHeardAfterNs = kNotMeasured;
         m_lastReport = {};
+        m_grid = SessionGrid(format.sampleRate);
         m_stream = std::move(stream);
         m_state = SoundOutputState::Open;
-        m_stream->start();
+        m_streamStarted = false;
     }
 
     void close()
@@ -264,10 +303,14 @@ private:
 #ifdef __GLIBC__
         malloc_trim(0); // the session's stream buffers go back to the system
 #endif
+        if (m_keepPrepared)
+            prepare(); // a fresh stream for the next session: one that played has its buffer full
     }
 
     SoundOutputState m_state = SoundOutputState::NotOpened;
     bool m_held = false;
+    bool m_keepPrepared = false;
+    bool m_streamStarted = false; // while open
     std::unique_ptr<SoundStream> m_stream;
     std::unique_ptr<WavePlayer> m_player;  // while open
     std::unique_ptr<WavePlayer> m_decoded; // while closed: the decoded sounds, kept
@@ -284,6 +327,7 @@ private:
         qint64 heardInNs = -1;
     };
     Report m_lastReport;
+    SessionGrid m_grid; // UI thread
     static constexpr qint64 kNotMeasured = std::numeric_limits<qint64>::min();
     std::atomic<qint64> m_measuredHeardAfterNs{kNotMeasured}; // written by the stream's thread
     QPointer<QTimer> m_idleClose;
@@ -322,6 +366,11 @@ void playWaveImageOnDevice(const QByteArray &image, qint64 dueNs)
 SoundPlayHandler setSoundPlayHandler(SoundPlayHandler replacement)
 {
     return seam().replace(std::move(replacement));
+}
+
+void prepareSoundOutput()
+{
+    output().prepare();
 }
 
 void holdSoundOutput()

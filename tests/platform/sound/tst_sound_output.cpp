@@ -1,6 +1,7 @@
 // Sound output: decoding WAVE images, one sound at a time through the
 // player's render function, and the real device path on SDL's "disk" driver.
 #include "sound/device_position.h"
+#include "sound/session_grid.h"
 #include "sound/sound_output.h"
 #include "sound/stream_clock.h"
 #include "sound/wave_player.h"
@@ -64,6 +65,8 @@ private slots:
     void streamClockPlacesGridTicksExactly();
     void streamClockStartsFromTheDriftMeasuredBefore();
     void streamClockWaitsForAStreamThatKeepsPace();
+    void sessionGridKeepsTheFirstInterval_data();
+    void sessionGridKeepsTheFirstInterval();
     void devicePositionGivesHeardTime_data();
     void devicePositionGivesHeardTime();
     void deviceIsKeptFilledToItsTarget_data();
@@ -408,6 +411,71 @@ void TestSoundOutput::streamClockWaitsForAStreamThatKeepsPace()
     QVERIFY(clock.isAnchored());
     // Taken by then: rendered, 441 frames every 10 ms from nowNs on.
     QCOMPARE(clock.frameAt(nowNs + 500'000'000), rendered + 22050);
+}
+
+void TestSoundOutput::sessionGridKeepsTheFirstInterval_data()
+{
+    QTest::addColumn<qint64>("firstOffNs"); // where the first sound went, against the clock's frame for it
+    QTest::addColumn<double>("devicePpm");  // how much faster than the monotonic clock the device runs, known before
+    QTest::addColumn<qint64>("periodNs");
+    QTest::addColumn<qint64>("shiftNs");    // how much later the session sounds throughout
+    QTest::newRow("first sound on the clock's frame") << qint64(0) << 0.0 << qint64(100'000'000) << qint64(0);
+    QTest::newRow("first sound 5 ms late") << qint64(5'000'000) << 0.0 << qint64(100'000'000) << qint64(5'000'000);
+    QTest::newRow("first sound 5 ms early") << qint64(-5'000'000) << 0.0 << qint64(100'000'000) << qint64(-5'000'000);
+    QTest::newRow("1000 bpm")
+        << qint64(5'000'000) << 0.0 << qint64(60'000'000) << qint64(5'000'000);
+    QTest::newRow("first sound 25 ms late, device 300 ppm fast")
+        << qint64(25'000'000) << 300.0 << qint64(60'000'000) << qint64(25'000'000);
+    QTest::newRow("first sound held back 60 ms: the session stays on time")
+        << qint64(60'000'000) << 0.0 << qint64(100'000'000) << qint64(0);
+}
+
+// A fast tempo on a stream that takes 80 ms of frames at a time, as
+// PulseAudio asks for them, and starts 60 ms before the first beat is due:
+// the first sound is placed before the clock anchors (by the stream's
+// report, off by firstOffNs), and the next one or two as well, by a report
+// that is off too. Every interval is one period of device frames, within a
+// frame, but where the first sound went too far off to follow: then the one
+// interval in which the clock anchors.
+void TestSoundOutput::sessionGridKeepsTheFirstInterval()
+{
+    QFETCH(qint64, firstOffNs);
+    QFETCH(double, devicePpm);
+    QFETCH(qint64, periodNs);
+    QFETCH(qint64, shiftNs);
+    const double deviceRate = 44100 * (1 + devicePpm / 1e6);
+    StreamClock clock(44100, -devicePpm * 1000 / (1 + devicePpm / 1e6));
+    SessionGrid grid(44100);
+    const qint64 startNs = 5'000'000'000, latencyNs = 40'000'000;
+    const auto deviceFrameAt = [&](qint64 timeNs) { return std::llround(double(timeNs - startNs) * deviceRate / 1e9); };
+    QList<qint64> frames;
+    qint64 callbacks = 0;
+    int placedBeforeAnchor = 0;
+    for (qint64 beat = 0; beat < 20; ++beat) {
+        const qint64 dueNs = startNs + 60'000'000 + beat * periodNs;
+        while (true) {
+            const qint64 atNs = startNs + std::llround(double(callbacks + 1) * 3528 * 1e9 / deviceRate);
+            if (atNs > dueNs)
+                break;
+            clock.noteRendered(atNs, ++callbacks * 3528);
+        }
+        // The report is never exact: every later sound it would place 3 ms late.
+        const qint64 reportOffNs = beat == 0 ? firstOffNs : 3'000'000;
+        const qint64 provisional = clock.isAnchored() ? StreamClock::kAtOnce
+                                                      : deviceFrameAt(dueNs + latencyNs + reportOffNs);
+        placedBeforeAnchor += clock.isAnchored() ? 0 : 1;
+        frames.append(grid.place(clock, dueNs, latencyNs, provisional));
+    }
+    QVERIFY(placedBeforeAnchor >= (periodNs < 100'000'000 ? 3 : 2));
+    const double period = deviceRate * double(periodNs) / 1e9;
+    int offGrid = 0;
+    for (qsizetype i = 1; i < frames.size(); ++i)
+        offGrid += std::abs(double(frames[i] - frames[i - 1]) - period) <= 1 ? 0 : 1;
+    QCOMPARE(offGrid, shiftNs == firstOffNs ? 0 : 1);
+    // Later throughout by the shift, lights too; within 2 frames.
+    const qint64 lastDueNs = startNs + 60'000'000 + 19 * periodNs;
+    QVERIFY(std::abs(frames.last() - deviceFrameAt(lastDueNs + latencyNs + shiftNs)) <= 2);
+    QVERIFY(std::abs(grid.shiftNs() - shiftNs) <= 50'000);
 }
 
 // A device position (the sample at the speakers, read ageNs ago) against
