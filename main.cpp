@@ -3,16 +3,10 @@
 // until closing the window ends the process.
 #include "form1.h"
 #include "product_info.h"
-#include "sound/sound_output.h"
 #include "system/termination_request.h"
 
 #include <QApplication>
 #include <QScreen>
-#include <QTimer>
-
-namespace {
-constexpr int kPrepareSoundAfterShowMs = 250;
-}
 
 int main(int argc, char *argv[])
 {
@@ -32,9 +26,5 @@ int main(int argc, char *argv[])
     const QRect screen = form.screen()->availableGeometry();
     form.move(screen.center() - form.rect().center());
     form.show();
-    // Once the first frame is up (start-up does not wait for the sound
-    // server), the sound stream gets ready, so the first click of the first
-    // session is on time at any tempo.
-    QTimer::singleShot(kPrepareSoundAfterShowMs, [] { prepareSoundOutput(); });
     return QApplication::exec();
 }

@@ -16,7 +16,6 @@
 #include "system/monotonic_clock.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -47,13 +46,6 @@ int main(int argc, char *argv[])
                     counts.lateStarts, counts.reanchors, counts.droppedStarts, counts.reopens,
                     double(soundHeardDelayNs()) / 1e6);
     };
-    // As the program does once its window is up: the stream waits, corked,
-    // for the Start (half a second later here, as a user's first press).
-    prepareSoundOutput();
-    QEventLoop waitForUser;
-    QTimer::singleShot(500, &waitForUser, &QEventLoop::quit);
-    waitForUser.exec();
-
     const double cpuBefore = cpuSeconds();
     form.PushButton6_Click();
     if (full) {

@@ -26,12 +26,9 @@ constexpr int kIdleCloseMs = 1500;
 constexpr int kRetryMs = 1000;
 constexpr char kAppName[] = "Brisquet";
 
-enum class StreamChoice { AnyStream, SystemOnly };
-
 // The system's own stream, which tells when a frame is heard, unless
 // SDL_AUDIODRIVER asks for SDL's; SDL's where the system's does not open.
-// SystemOnly: never SDL's, whose thread keeps running while it waits.
-std::unique_ptr<SoundStream> openStream(StreamFeed &feed, StreamChoice choice)
+std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
 {
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
 #if defined(BRISQUET_HAVE_PULSE)
@@ -42,8 +39,6 @@ std::unique_ptr<SoundStream> openStream(StreamFeed &feed, StreamChoice choice)
             return stream;
 #endif
     }
-    if (choice == StreamChoice::SystemOnly)
-        return nullptr;
     return openSdlStream(feed, kAppName);
 }
 
@@ -52,18 +47,6 @@ class AudioOutput final : public StreamFeed
 public:
     SoundOutputState state() const { return m_state; }
 
-    // Opens the system's stream without starting it, and keeps one so
-    // from now on: a session then starts a stream that is already there.
-    void prepare()
-    {
-        m_keepPrepared = true;
-        if (m_state != SoundOutputState::NotOpened || !qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
-            return;
-        open(StreamChoice::SystemOnly);
-        if (m_state == SoundOutputState::Unavailable)
-            m_state = SoundOutputState::NotOpened; // the first session asks again
-    }
-
     void hold()
     {
         m_held = true;
@@ -71,8 +54,6 @@ public:
             m_idleClose->stop();
         if (m_state == SoundOutputState::Unavailable)
             m_state = SoundOutputState::NotOpened; // a new session asks again
-        if (m_state == SoundOutputState::Open && !m_streamStarted && m_stream->isLost())
-            close(); // the server went away while the stream waited
         m_grid.reset();
         ensureOpen();
         retryWhileHeld();
@@ -130,7 +111,7 @@ public:
 
     qint64 heardDelayNs() const
     {
-        if (m_state != SoundOutputState::Open || !m_streamStarted)
+        if (m_state != SoundOutputState::Open)
             return 0;
         return placementLatencyNs() + heardAfterNs() + m_grid.shiftNs();
     }
@@ -207,25 +188,17 @@ private:
         return measured != kNotMeasured ? measured : m_stream->estimatedHeardInNs();
     }
 
-    // Open and started.
     bool ensureOpen()
     {
         if (m_state == SoundOutputState::NotOpened)
-            open(StreamChoice::AnyStream);
-        if (m_state != SoundOutputState::Open)
-            return false;
-        if (!m_streamStarted) {
-            m_streamStarted = true;
-            m_stream->start();
-        }
-        return true;
+            open();
+        return m_state == SoundOutputState::Open;
     }
 
-    // Opened, not started: nothing runs until ensureOpen() starts it.
-    void open(StreamChoice choice)
+    void open()
     {
         m_state = SoundOutputState::Unavailable;
-        auto stream = openStream(*this, choice);
+        auto stream = openStream(*this);
         if (!stream)
             return;
         // The decoded sounds outlive a closed stream unless the format changed.
@@ -242,7 +215,7 @@ private:
         m_grid = SessionGrid(format.sampleRate);
         m_stream = std::move(stream);
         m_state = SoundOutputState::Open;
-        m_streamStarted = false;
+        m_stream->start();
     }
 
     void close()
@@ -303,14 +276,10 @@ private:
 #ifdef __GLIBC__
         malloc_trim(0); // the session's stream buffers go back to the system
 #endif
-        if (m_keepPrepared)
-            prepare(); // a fresh stream for the next session: one that played has its buffer full
     }
 
     SoundOutputState m_state = SoundOutputState::NotOpened;
     bool m_held = false;
-    bool m_keepPrepared = false;
-    bool m_streamStarted = false; // while open
     std::unique_ptr<SoundStream> m_stream;
     std::unique_ptr<WavePlayer> m_player;  // while open
     std::unique_ptr<WavePlayer> m_decoded; // while closed: the decoded sounds, kept
@@ -366,11 +335,6 @@ void playWaveImageOnDevice(const QByteArray &image, qint64 dueNs)
 SoundPlayHandler setSoundPlayHandler(SoundPlayHandler replacement)
 {
     return seam().replace(std::move(replacement));
-}
-
-void prepareSoundOutput()
-{
-    output().prepare();
 }
 
 void holdSoundOutput()

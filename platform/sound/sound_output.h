@@ -19,10 +19,9 @@
 // of latency is an estimate. SDL_AUDIODRIVER set in the environment asks for
 // SDL's, with that driver.
 //
-// The stream starts (holdSoundOutput(), when a session starts) before the
+// The stream opens (holdSoundOutput(), when a session starts) before the
 // first click is due, and closes once it is released and silent, so an idle
-// Brisquet has no audio thread running: none at all, or, once the program
-// called prepareSoundOutput(), a corked stream's, asleep. While held, a stream that is lost (the
+// Brisquet has no audio thread. While held, a stream that is lost (the
 // server went away) or never opened is tried again every second, so the
 // clicks come back when the server does; a new hold tries at once. A sound
 // requested without a hold never waits for a device. Each distinct image is
@@ -49,14 +48,6 @@ using SoundPlayHandler = std::function<void(const QByteArray &image, qint64 dueN
 // Returns the handler it replaces; an empty handler restores the real player.
 SoundPlayHandler setSoundPlayHandler(SoundPlayHandler handler);
 
-// The program is up and waits for its user: open the system's stream now
-// (PulseAudio's or Windows's, never SDL's), corked, and keep one so, a new
-// one whenever a released stream closes. A corked stream costs no wake-up
-// while it waits, and a session then starts one the server already has
-// running at the stream's latency, so its first click sounds as the
-// stream said. Tests and benches that do not call this get the old order.
-void prepareSoundOutput();
-
 // A session is about to make sounds: open the stream now, so that its clock
 // is anchored before the first click is due. Releasing lets it close once
 // nothing sounds.
@@ -68,7 +59,7 @@ void releaseSoundOutput();
 // can take them back); a sound already heard plays out.
 void dropUnheardSounds();
 
-// How long after its due time a sound is heard: 0 while no stream plays.
+// How long after its due time a sound is heard: 0 while no stream is open.
 qint64 soundHeardDelayNs();
 
 enum class SoundOutputState { NotOpened, Open, Unavailable };
