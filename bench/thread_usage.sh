@@ -9,7 +9,7 @@
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 # CPU time run so far by the threads alive now, in ns: exact where ticks are sampled.
-runtime() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s }'; }
+runtime() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.0f\n", s }'; }
 
 thread_snapshot() {
     for task in /proc/"$1"/task/*; do
