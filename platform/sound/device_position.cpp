@@ -23,3 +23,18 @@ int framesToHand(int bufferFrames, int queuedFrames, int keepFrames)
     const int room = bufferFrames - queuedFrames;
     return std::clamp(keepFrames - queuedFrames, 0, std::max(room, 0));
 }
+
+qint64 heardInNsFromReport(const PipeWireTimeReport &report)
+{
+    if (report.graphRateNum == 0 || report.graphRateDenom == 0 || report.streamRate <= 0)
+        return -1;
+    const qint64 ageNs = report.nowNs - report.reportNs;
+    if (ageNs < 0 || ageNs > kStalestPositionNs)
+        return -1;
+    const qint64 delayNs = report.delayTicks * qint64(report.graphRateNum) * 1'000'000'000 / report.graphRateDenom;
+    const qint64 aheadNs = (report.queuedFrames + report.bufferedFrames) * 1'000'000'000 / report.streamRate;
+    const qint64 heardInNs = aheadNs + delayNs - ageNs;
+    if (heardInNs < 0 || heardInNs > kMostQueuedNs)
+        return -1;
+    return heardInNs;
+}

@@ -1,8 +1,10 @@
-// What an output device reports of where it plays, turned into what the
-// stream clock needs: how long after now the last frame handed to the device
-// is heard, and how much to hand it next. Pure arithmetic, built on every
-// system so that its rules are tested everywhere; the Windows stream
-// (sound_stream_wasapi.cpp) feeds it from IAudioClock and IAudioClient.
+// What an output device or sound server reports of where it plays, turned
+// into what the stream clock needs: how long after now the last frame handed
+// over is heard, and how much to hand a device next. Pure arithmetic, built
+// on every system so that its rules are tested everywhere; the Windows
+// stream (sound_stream_wasapi.cpp) feeds it from IAudioClock and
+// IAudioClient, the PipeWire stream (sound_stream_pipewire.cpp) from the
+// stream's time report.
 #pragma once
 
 #include <QtGlobal>
@@ -33,3 +35,26 @@ qint64 heardInNsFromPosition(const DevicePositionReading &reading, int sampleRat
 // How many frames to hand a device whose buffer of bufferFrames holds
 // queuedFrames not yet played, so that it holds keepFrames (never more than fits).
 int framesToHand(int bufferFrames, int queuedFrames, int keepFrames);
+
+// One PipeWire stream time report (pw_time), read nowNs on the monotonic
+// clock: at reportNs the graph's output took delayTicks (of graphRateNum /
+// graphRateDenom seconds each; may be negative) to reach the device, and the
+// stream held queuedFrames and its resampler bufferedFrames, at streamRate,
+// not yet taken by the graph.
+struct PipeWireTimeReport
+{
+    qint64 reportNs = 0;
+    qint64 nowNs = 0;
+    quint32 graphRateNum = 0;
+    quint32 graphRateDenom = 0;
+    qint64 delayTicks = 0;
+    qint64 queuedFrames = 0;
+    qint64 bufferedFrames = 0;
+    int streamRate = 0;
+};
+
+// How long after nowNs the frame after the last one queued is heard; -1
+// where the report is not to be trusted: no graph rate yet (before the first
+// cycle), taken in the future or more than kStalestPositionNs before now, or
+// a time that is negative or beyond kMostQueuedNs.
+qint64 heardInNsFromReport(const PipeWireTimeReport &report);

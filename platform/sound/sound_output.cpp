@@ -28,9 +28,16 @@ constexpr char kAppName[] = "Brisquet";
 
 // The system's own stream, which tells when a frame is heard, unless
 // SDL_AUDIODRIVER asks for SDL's; SDL's where the system's does not open.
+// On Linux: PipeWire's own where a PipeWire server plays sound, else
+// PulseAudio's (PipeWire's PulseAudio server too, where PIPEWIRE_REMOTE
+// names no PipeWire server).
 std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
 {
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) {
+#if defined(BRISQUET_HAVE_PIPEWIRE)
+        if (auto stream = openPipeWireStream(feed, kAppName))
+            return stream;
+#endif
 #if defined(BRISQUET_HAVE_PULSE)
         if (auto stream = openPulseStream(feed, kAppName))
             return stream;

@@ -13,9 +13,9 @@
 // time; a later one starts at once and is counted. A sound that starts cuts
 // the one in progress at its own starting frame.
 //
-// The stream (sound_stream.h) is PulseAudio's own where a PulseAudio server
-// (or PipeWire's) answers, and on Windows the audio engine's (WASAPI): both
-// say when a frame is heard. Otherwise SDL's audio output, whose last stretch
+// The stream (sound_stream.h) is PipeWire's own where a PipeWire server
+// plays sound, PulseAudio's own where a PulseAudio server answers, and on
+// Windows the audio engine's (WASAPI): all say when a frame is heard. Otherwise SDL's audio output, whose last stretch
 // of latency is an estimate. SDL_AUDIODRIVER set in the environment asks for
 // SDL's, with that driver.
 //

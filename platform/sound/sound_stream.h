@@ -1,7 +1,7 @@
 // One open output stream, on a sound server or an audio device, and the
-// ways Brisquet opens one: PulseAudio's own client API (also PipeWire's
-// PulseAudio server) and Windows's audio engine (WASAPI), which tell when a
-// frame is heard, and SDL's audio output (the fallback on both), which tells
+// ways Brisquet opens one: PipeWire's own client API, PulseAudio's (also
+// PipeWire's PulseAudio server) and Windows's audio engine (WASAPI), which
+// tell when a frame is heard, and SDL's audio output (the fallback on both), which tells
 // only when a frame was rendered.
 //
 // A stream pulls its output from a StreamFeed on its own thread, with its
@@ -66,6 +66,8 @@ public:
     virtual qint64 firstRewritableFrame() const = 0;
 };
 
+// nullptr when there is no PipeWire server, or one with no audio sink.
+std::unique_ptr<SoundStream> openPipeWireStream(StreamFeed &feed, const char *appName);
 // nullptr when there is no PulseAudio server to talk to (or none answers in time).
 std::unique_ptr<SoundStream> openPulseStream(StreamFeed &feed, const char *appName);
 // nullptr when Windows has no default output device (or its audio service does not answer).

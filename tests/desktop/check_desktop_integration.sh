@@ -32,7 +32,7 @@ deb=$(ls "$scratch"/package/brisquet_*.deb)
 info=$(dpkg-deb -I "$deb")
 depends=$(sed -n 's/^ Depends: //p' <<<"$info")
 echo "Depends: $depends"
-for needed in libqt6widgets6 libsdl2 libpulse0 libstdc++6 qt6-qpa-plugins fonts-liberation; do
+for needed in libqt6widgets6 libsdl2 libpulse0 libpipewire-0.3-0 libstdc++6 qt6-qpa-plugins fonts-liberation; do
     grep -q "$needed" <<<"$depends" || { echo "Depends lacks $needed"; exit 1; }
 done
 contents=$(dpkg-deb -c "$deb")

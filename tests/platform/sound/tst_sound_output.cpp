@@ -70,6 +70,8 @@ private slots:
     void devicePositionGivesHeardTime_data();
     void devicePositionGivesHeardTime();
     void deviceIsKeptFilledToItsTarget_data();
+    void pipeWireReportGivesHeardTime_data();
+    void pipeWireReportGivesHeardTime();
     void deviceIsKeptFilledToItsTarget();
     void deviceRendersTheImage();
     void missingDeviceStaysSilentWithoutRetrying();
@@ -598,6 +600,49 @@ void TestSoundOutput::missingDeviceStaysSilentWithoutRetrying()
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("silent"));
+}
+
+void TestSoundOutput::pipeWireReportGivesHeardTime_data()
+{
+    QTest::addColumn<qint64>("ageNs");
+    QTest::addColumn<quint32>("rateDenom");
+    QTest::addColumn<qint64>("delayTicks");
+    QTest::addColumn<qint64>("queuedFrames");
+    QTest::addColumn<qint64>("bufferedFrames");
+    QTest::addColumn<qint64>("heardInNs");
+
+    // A 48 kHz graph, a 44.1 kHz stream: 960 ticks are 20 ms, 441 frames 10 ms.
+    QTest::newRow("graph delay only") << 0LL << 48'000u << 960LL << 0LL << 0LL << 20'000'000LL;
+    QTest::newRow("queued and resampled frames at the stream's rate")
+        << 0LL << 48'000u << 960LL << 441LL << 441LL << 40'000'000LL;
+    QTest::newRow("report 2 ms old: 2 ms less to wait") << 2'000'000LL << 48'000u << 960LL << 441LL << 0LL
+                                                        << 28'000'000LL;
+    QTest::newRow("a filter's negative delay") << 0LL << 48'000u << -480LL << 882LL << 0LL << 10'000'000LL;
+    QTest::newRow("no cycle yet: no graph rate") << 0LL << 0u << 0LL << 441LL << 0LL << -1LL;
+    QTest::newRow("report in the future") << -1'000'000LL << 48'000u << 960LL << 0LL << 0LL << -1LL;
+    QTest::newRow("stale report") << kStalestPositionNs + 1 << 48'000u << 960LL << 0LL << 0LL << -1LL;
+    QTest::newRow("heard before now") << 0LL << 48'000u << -960LL << 0LL << 0LL << -1LL;
+    QTest::newRow("more than a second ahead") << 0LL << 48'000u << 48'001LL << 0LL << 0LL << -1LL;
+}
+
+void TestSoundOutput::pipeWireReportGivesHeardTime()
+{
+    QFETCH(qint64, ageNs);
+    QFETCH(quint32, rateDenom);
+    QFETCH(qint64, delayTicks);
+    QFETCH(qint64, queuedFrames);
+    QFETCH(qint64, bufferedFrames);
+    QFETCH(qint64, heardInNs);
+    PipeWireTimeReport report;
+    report.reportNs = 5'000'000'000;
+    report.nowNs = report.reportNs + ageNs;
+    report.graphRateNum = 1;
+    report.graphRateDenom = rateDenom;
+    report.delayTicks = delayTicks;
+    report.queuedFrames = queuedFrames;
+    report.bufferedFrames = bufferedFrames;
+    report.streamRate = 44'100;
+    QCOMPARE(heardInNsFromReport(report), heardInNs);
 }
 
 int main(int argc, char *argv[])
