@@ -32,27 +32,35 @@ if [ "${KEEP_AWAKE:-1}" != 0 ]; then
 fi
 sleep 2
 
-parecord --latency-msec=20 --device=other.monitor --file-format=wav --format=s16le \
-    --rate=44100 --channels=2 "$work/other.wav" & recorders+=($!)
-recording=$(date +%s.%N)
-"$bin/bench_metronome" 120 20 > "$work/metronome.out" 2>&1 & metronome=$!
 brisquets_sink() {
     pactl list sink-inputs | awk '/^\tSink: / { sink = $2 } /application.name = "Brisquet"/ { print sink }' |
         while read -r index; do pactl list short sinks | awk -v i="$index" '$1 == i { print $2 }'; done
 }
-sleep 8
-echo "Brisquet's stream before the change: on $(brisquets_sink)"
-pactl set-default-sink other
-switched=$(date +%s.%N)
-sleep 1
-echo "Brisquet's stream 1 s after the change: on $(brisquets_sink)"
-wait "$metronome" || true
-sleep 1
-kill -INT "${recorders[@]}"; wait "${recorders[@]}" || true
-recorders=()
+# Each sound path in turn (use_sound_path in sound_server.sh; on PipeWire
+# "native pulse" by default, else "native"), "metro" the default again before each.
+for path in ${PATHS:-$([ "$server" = pipewire ] && echo native pulse || echo native)}; do
+    use_sound_path "$path"
+    pactl set-default-sink metro
+    sleep 2
+    echo "== $server, $path"
+    parecord --latency-msec=20 --device=other.monitor --file-format=wav --format=s16le \
+        --rate=44100 --channels=2 "$work/other.wav" & recorders+=($!)
+    recording=$(date +%s.%N)
+    "$bin/bench_metronome" 120 20 > "$work/metronome.out" 2>&1 & metronome=$!
+    sleep 8
+    echo "Brisquet's stream before the change: on $(brisquets_sink)"
+    pactl set-default-sink other
+    switched=$(date +%s.%N)
+    sleep 1
+    echo "Brisquet's stream 1 s after the change: on $(brisquets_sink)"
+    wait "$metronome" || true
+    sleep 1
+    kill -INT "${recorders[@]}"; wait "${recorders[@]}" || true
+    recorders=()
 
-read -r before after first < <(bench/onsets.py "$work/other.wav" \
-    "$(awk -v s="$switched" -v r="$recording" 'BEGIN { print s - r }')")
-echo "other: $before clicks before the change, $after after"
-[ "$first" = - ] && echo "no click on other" || echo "first click on other $first s after the change"
-grep -E 'late starts' "$work/metronome.out" || true
+    read -r before after first < <(bench/onsets.py "$work/other.wav" \
+        "$(awk -v s="$switched" -v r="$recording" 'BEGIN { print s - r }')")
+    echo "other: $before clicks before the change, $after after"
+    [ "$first" = - ] && echo "no click on other" || echo "first click on other $first s after the change"
+    grep -E 'late starts' "$work/metronome.out" || true
+done

@@ -9,8 +9,8 @@
 # private session bus), else PulseAudio. Needs xvfb, openbox, xdotool,
 # python3-xlib, pulseaudio-utils, and pulseaudio or pipewire, wireplumber
 # and pipewire-pulse.
-# LOADS (idle busy) and PATHS (pulse sdl: use_sound_path in sound_server.sh)
-# choose the cases.
+# LOADS (idle busy) and PATHS (use_sound_path in sound_server.sh; "native
+# sdl", and on PipeWire "native pulse sdl") choose the cases.
 #   bench/light_to_sound.sh [seconds] [tempo]     (default: 12 s at 120 bpm)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,7 +36,7 @@ for load in ${LOADS:-idle busy}; do
     if [ "$load" = busy ]; then
         for _ in 1 2; do (while :; do :; done) & busy+=($!); done
     fi
-    for path in ${PATHS:-pulse sdl}; do
+    for path in ${PATHS:-$([ "$server" = pipewire ] && echo native pulse sdl || echo native sdl)}; do
         use_sound_path "$path"
         "$brisquet" & program=$!
         window=$(xdotool search --sync --onlyvisible --pid "$program" --name '^Brisquet$' | head -1)

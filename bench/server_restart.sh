@@ -21,23 +21,27 @@ trap stop_sound_server EXIT
 start_sound_server "$work" "$server"
 sleep 2
 
-"$bin/bench_metronome" 120 30 > "$work/metronome.out" 2>&1 & metronome=$!
-sleep 8
-stop_sound_server
-sleep 1
-start_sound_server "$work" "$server" # the same socket paths Brisquet knows
-back=$sound_server_answered
-parecord --latency-msec=20 --device=metro.monitor --file-format=wav --format=s16le \
-    --rate=44100 --channels=2 "$work/after.wav" & rec=$!
-recording=$(date +%s.%N)
-sleep 12
-kill -INT "$rec"; wait "$rec" || true
-wait "$metronome" || true
-onsets=$("$bin/bench_click_onsets" "$work/after.wav" 500 | grep -E '^(clicks|pattern)' || true)
-first=$(awk -v r="$recording" -v b="$back" 'BEGIN { printf "%.2f", r - b }')
-echo "$server: recording from $first s after the server answered again"
-echo "$onsets"
-python3 - "$work/after.wav" "$first" <<'PY'
+# Each sound path in turn (use_sound_path in sound_server.sh; on PipeWire
+# "native pulse" by default, else "native").
+for path in ${PATHS:-$([ "$server" = pipewire ] && echo native pulse || echo native)}; do
+    use_sound_path "$path"
+    "$bin/bench_metronome" 120 30 > "$work/metronome.out" 2>&1 & metronome=$!
+    sleep 8
+    stop_sound_server
+    sleep 1
+    start_sound_server "$work" "$server" # the same socket paths Brisquet knows
+    back=$sound_server_answered
+    parecord --latency-msec=20 --device=metro.monitor --file-format=wav --format=s16le \
+        --rate=44100 --channels=2 "$work/after.wav" & rec=$!
+    recording=$(date +%s.%N)
+    sleep 12
+    kill -INT "$rec"; wait "$rec" || true
+    wait "$metronome" || true
+    onsets=$("$bin/bench_click_onsets" "$work/after.wav" 500 | grep -E '^(clicks|pattern)' || true)
+    first=$(awk -v r="$recording" -v b="$back" 'BEGIN { printf "%.2f", r - b }')
+    echo "$server, $path: recording from $first s after the server answered again"
+    echo "$onsets"
+    python3 - "$work/after.wav" "$first" <<'PY'
 import struct, sys, wave
 w = wave.open(sys.argv[1]); n = w.getnframes(); data = w.readframes(n)
 left = struct.unpack(f"<{n * 2}h", data)[::2]
@@ -55,4 +59,6 @@ if onsets:
 else:
     print("no click after the restart")
 PY
-grep -E 'late starts|still ticking' "$work/metronome.out" || true
+    grep -E 'late starts|still ticking' "$work/metronome.out" || true
+    sleep 2
+done

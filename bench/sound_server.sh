@@ -12,16 +12,23 @@
 # PulseAudio protocol. KEEP_AWAKE=0 leaves the keep-awake stream out, so
 # Brisquet's stream alone decides the sink's latency (and PipeWire's cycle).
 
-# use_sound_path pulse|sdl: which client Brisquet's clicks go through
-# (pulse: its own PulseAudio stream, also on PipeWire's PulseAudio server;
-# sdl: SDL's PulseAudio client).
+# use_sound_path native|pulse|sdl: which client Brisquet's clicks go through
+# (native: the one it chooses itself, PipeWire's own stream on a PipeWire
+# server, its own PulseAudio stream on PulseAudio; pulse: its own
+# PulseAudio stream on either, PIPEWIRE_REMOTE naming no PipeWire server;
+# sdl: SDL's PulseAudio client). Set it after start_sound_server: the
+# server's own processes must not see PIPEWIRE_REMOTE.
 use_sound_path() {
-    unset SDL_AUDIODRIVER
-    [ "$1" != sdl ] || export SDL_AUDIODRIVER=pulseaudio
+    unset SDL_AUDIODRIVER PIPEWIRE_REMOTE
+    case "$1" in
+        pulse) export PIPEWIRE_REMOTE=brisquet-bench-no-server ;;
+        sdl) export SDL_AUDIODRIVER=pulseaudio ;;
+    esac
 }
 
 start_sound_server() {
     local work=$1 kind=$2
+    unset PIPEWIRE_REMOTE
     export HOME=$work XDG_RUNTIME_DIR=$work/run PULSE_RUNTIME_PATH=$work/run/pulse
     export PULSE_STATE_PATH=$work/state PULSE_SINK=metro
     mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"

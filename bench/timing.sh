@@ -4,9 +4,10 @@
 # with a null sink (bench/sound_server.sh), its monitor recorded with
 # parecord, the real Form1 driven by bench_metronome, clicks found by
 # bench_click_onsets. Each case runs the designs of DESIGNS side by side
-# (default all three: grid, Brisquet's own PulseAudio stream; sdl, the same
-# grid through SDL's PulseAudio client; naive, every click at once at the
-# next device buffer through SDL), idle and with both cores busy; then one full session at 120 bpm to the automatic stop; the
+# (default grid, sdl and naive: grid, Brisquet's own stream, PipeWire's on
+# PipeWire; pulse, Brisquet's own PulseAudio stream, on PipeWire through its
+# PulseAudio server; sdl, the same grid through SDL's PulseAudio client;
+# naive, every click at once at the next device buffer through SDL), idle and with both cores busy; then one full session at 120 bpm to the automatic stop; the
 # floor is a pre-rendered click train played with paplay. The sink's real
 # rate against the monotonic clock is measured during each recording, and
 # the errors are given in its frames against the real-time period.
@@ -49,6 +50,7 @@ record() { # name seconds command...: $work/name.wav, and in $work/name.rate the
 run_design() { # design tempo seconds|full
     case $1 in
     grid) env -u SDL_AUDIODRIVER "$bin/bench_metronome" "$2" "$3" grid ;;
+    pulse) env -u SDL_AUDIODRIVER PIPEWIRE_REMOTE=brisquet-bench-no-server "$bin/bench_metronome" "$2" "$3" grid ;;
     sdl) SDL_AUDIODRIVER=pulseaudio "$bin/bench_metronome" "$2" "$3" grid ;;
     naive) SDL_AUDIODRIVER=pulseaudio "$bin/bench_metronome" "$2" "$3" naive ;;
     esac
