@@ -5,7 +5,13 @@
 
 void Label::setText(const QString &text)
 {
+    // QLabel repaints at once, but what is drawn is m_drawnText, which
+    // repaints when it changes: a beat's repaint of the old number is work
+    // for nothing, a wake-up of the X server included.
+    const bool updatesWereDisabled = testAttribute(Qt::WA_UpdatesDisabled);
+    setAttribute(Qt::WA_UpdatesDisabled, true);
     QLabel::setText(text);
+    setAttribute(Qt::WA_UpdatesDisabled, updatesWereDisabled);
     m_drawnText.set(text);
 }
 
