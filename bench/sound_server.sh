@@ -18,10 +18,11 @@
 # PulseAudio stream on either, PIPEWIRE_REMOTE naming no PipeWire server;
 # sdl: SDL's PulseAudio client). Set it after start_sound_server: the
 # server's own processes must not see PIPEWIRE_REMOTE.
+no_pipewire_server=brisquet-bench-no-server # a PIPEWIRE_REMOTE no server answers to
 use_sound_path() {
     unset SDL_AUDIODRIVER PIPEWIRE_REMOTE
     case "$1" in
-        pulse) export PIPEWIRE_REMOTE=brisquet-bench-no-server ;;
+        pulse) export PIPEWIRE_REMOTE=$no_pipewire_server ;;
         sdl) export SDL_AUDIODRIVER=pulseaudio ;;
     esac
 }

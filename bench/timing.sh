@@ -50,7 +50,7 @@ record() { # name seconds command...: $work/name.wav, and in $work/name.rate the
 run_design() { # design tempo seconds|full
     case $1 in
     grid) env -u SDL_AUDIODRIVER "$bin/bench_metronome" "$2" "$3" grid ;;
-    pulse) env -u SDL_AUDIODRIVER PIPEWIRE_REMOTE=brisquet-bench-no-server "$bin/bench_metronome" "$2" "$3" grid ;;
+    pulse) env -u SDL_AUDIODRIVER PIPEWIRE_REMOTE="$no_pipewire_server" "$bin/bench_metronome" "$2" "$3" grid ;;
     sdl) SDL_AUDIODRIVER=pulseaudio "$bin/bench_metronome" "$2" "$3" grid ;;
     naive) SDL_AUDIODRIVER=pulseaudio "$bin/bench_metronome" "$2" "$3" naive ;;
     esac

@@ -59,8 +59,6 @@ public:
             pw_thread_loop_lock(m_loop);
             if (m_stream)
                 pw_stream_destroy(m_stream); // the data thread calls nothing after this
-            if (m_registry)
-                pw_proxy_destroy(reinterpret_cast<pw_proxy *>(m_registry));
             if (m_core)
                 pw_core_disconnect(m_core);
             pw_thread_loop_unlock(m_loop);
@@ -149,8 +147,8 @@ private:
     // has told everything it has (a round trip).
     bool hasAudioSink()
     {
-        m_registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
-        if (!m_registry)
+        pw_registry *registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+        if (!registry)
             return false;
         static const pw_registry_events registryEvents = [] {
             pw_registry_events events{};
@@ -158,13 +156,13 @@ private:
             events.global = &PipeWireStream::onGlobal;
             return events;
         }();
-        pw_registry_add_listener(m_registry, &m_registryListener, &registryEvents, this);
+        spa_hook listener{};
+        pw_registry_add_listener(registry, &listener, &registryEvents, this);
         m_syncSeq = pw_core_sync(m_core, PW_ID_CORE, 0);
         waitFor([this] { return m_synced || isLost(); });
         // Nothing more to learn from the list: stop being told of every change.
-        spa_hook_remove(&m_registryListener);
-        pw_proxy_destroy(reinterpret_cast<pw_proxy *>(m_registry));
-        m_registry = nullptr;
+        spa_hook_remove(&listener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy *>(registry));
         return m_synced && m_sinkSeen && !isLost();
     }
 
@@ -189,6 +187,7 @@ private:
         // cost more than the clicks themselves.
         if (m_rate <= 0)
             m_rate = kUsualGraphRate;
+        m_cycleFrames = int(m_rate * kCycleNs / 1'000'000'000);
         spa_audio_info_raw wanted{};
         wanted.format = SPA_AUDIO_FORMAT_F32;
         wanted.rate = uint32_t(m_rate);
@@ -268,8 +267,7 @@ private:
         int frames = 0;
         if (data.data) {
             const int room = int(data.maxsize / kFrameBytes);
-            const int cycleFrames = int(self->m_rate * kCycleNs / 1'000'000'000);
-            frames = std::min(room, buffer->requested > 0 ? int(buffer->requested) : cycleFrames);
+            frames = std::min(room, buffer->requested > 0 ? int(buffer->requested) : self->m_cycleFrames);
             std::lock_guard<std::mutex> locked(self->m_lock);
             self->m_feed.render(static_cast<float *>(data.data), frames);
             self->m_written += frames;
@@ -310,10 +308,8 @@ private:
     pw_thread_loop *m_loop = nullptr;
     pw_context *m_context = nullptr;
     pw_core *m_core = nullptr;
-    pw_registry *m_registry = nullptr;
     pw_stream *m_stream = nullptr;
     spa_hook m_coreListener{};
-    spa_hook m_registryListener{};
     spa_hook m_streamListener{};
     int m_syncSeq = -1;     // with the loop's lock
     bool m_synced = false;  // with the loop's lock
@@ -322,6 +318,7 @@ private:
     std::atomic<bool> m_firstCycleDone{false};
     std::atomic<qint64> m_lastHeardInNs{-1};
     int m_rate = 0; // the graph's (with the loop's lock until open() returns; read-only after)
+    int m_cycleFrames = 0; // a cycle at m_rate, where the graph does not say what it wants
     qint64 m_written = 0; // frames handed to the graph, with m_lock
 };
 
