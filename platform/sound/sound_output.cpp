@@ -22,7 +22,7 @@ namespace {
 
 // A released stream closes this long after the last sound was requested, once silent.
 constexpr int kIdleCloseMs = 1500;
-// While held, a lost or missing stream is tried again this often.
+// While held and no stream opens, one is tried again this often.
 constexpr int kRetryMs = 1000;
 constexpr char kAppName[] = "Brisquet";
 
@@ -63,7 +63,7 @@ public:
             m_state = SoundOutputState::NotOpened; // a new session asks again
         m_grid.reset();
         ensureOpen();
-        retryWhileHeld();
+        retryUntilOpen();
     }
 
     void release()
@@ -76,6 +76,7 @@ public:
 
     void play(const QByteArray &image, qint64 dueNs)
     {
+        reopenIfLost();
         if (!ensureOpen())
             return;
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
@@ -234,22 +235,33 @@ private:
         m_state = SoundOutputState::NotOpened;
     }
 
-    // While a session holds the output: a stream that was lost, or none,
-    // is tried again, so the clicks come back with the server.
-    void retryWhileHeld()
+    // A stream that was lost (the server went away) is noticed at the next
+    // sound, and opened again at once; checking then costs no wake-up of its own.
+    void reopenIfLost()
     {
+        if (m_state != SoundOutputState::Open || !m_stream->isLost())
+            return;
+        close();
+        ++m_reopens;
+        ensureOpen();
+        retryUntilOpen();
+    }
+
+    // While a session holds the output and no stream is open, one is tried
+    // every second, so the clicks come back with the server. An open stream
+    // needs no timer.
+    void retryUntilOpen()
+    {
+        if (!m_held || m_state == SoundOutputState::Open)
+            return;
         if (!m_retry) {
             m_retry = new QTimer(QCoreApplication::instance());
             m_retry->setInterval(kRetryMs);
             QObject::connect(m_retry, &QTimer::timeout, [this] {
-                if (m_state == SoundOutputState::Open && !m_stream->isLost())
-                    return;
-                if (m_state == SoundOutputState::Open) {
-                    close();
-                    ++m_reopens;
-                }
-                m_state = SoundOutputState::NotOpened;
-                ensureOpen();
+                if (m_state != SoundOutputState::Open)
+                    m_state = SoundOutputState::NotOpened;
+                if (ensureOpen() || !m_held)
+                    m_retry->stop();
             });
         }
         m_retry->start();

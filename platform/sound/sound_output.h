@@ -21,9 +21,10 @@
 //
 // The stream opens (holdSoundOutput(), when a session starts) before the
 // first click is due, and closes once it is released and silent, so an idle
-// Brisquet has no audio thread. While held, a stream that is lost (the
-// server went away) or never opened is tried again every second, so the
-// clicks come back when the server does; a new hold tries at once. A sound
+// Brisquet has no audio thread. A stream that is lost (the server went
+// away) is opened again at the next sound; while held, one that does not
+// open is tried again every second, so the clicks come back when the server
+// does, and a new hold tries at once. A working stream costs no timer. A sound
 // requested without a hold never waits for a device. Each distinct image is
 // decoded once and kept, so a beat does no decoding. Tests observe requests
 // by replacing the player with setSoundPlayHandler(), or drive WavePlayer
