@@ -8,11 +8,15 @@
 #    session (60 s), from /proc (ticks of 10 ms).
 # Needs xvfb, xdotool, python3-xlib, pulseaudio and pulseaudio-utils.
 # BENCH_SESSION_S shortens the session (default 600 s, to the automatic stop).
-# SERVER=pipewire runs PipeWire with its PulseAudio server (bench/sound_server.sh).
+# SERVER=pipewire runs PipeWire with its PulseAudio server (bench/sound_server.sh);
+# SERVER="pulseaudio pipewire" measures the ticking on each, a fresh server
+# each round (start-up and the session's end run on the first and the last).
 # SOUNDS lists the sound paths measured while ticking, each in a fresh
 # Brisquet, ROUNDS times in turn (use_sound_path in sound_server.sh; on
 # PipeWire by default "native pulse": PipeWire's own stream and the
 # PulseAudio one through pipewire-pulse; else "native").
+# LOAD=spin keeps every core busy at nice 19 while ticking: a virtual machine
+# whose idle CPUs are slow to wake then shows what the wake-ups themselves cost.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISQUET_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
@@ -24,10 +28,12 @@ work=$(mktemp -d)
 export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb
 source bench/sound_server.sh
 source bench/thread_usage.sh
-start_sound_server "$work" "${SERVER:-pulseaudio}"
+servers=(${SERVER:-pulseaudio})
+start_sound_server "$work" "${servers[0]}"
 Xvfb :77 -screen 0 1024x768x24 -nolisten tcp & xvfb=$!
 export DISPLAY=:77
-cleanup() { kill "$xvfb" 2>/dev/null || true; stop_sound_server; }
+spin=()
+cleanup() { kill "$xvfb" "${spin[@]}" 2>/dev/null || true; stop_sound_server; }
 trap cleanup EXIT
 sleep 2
 
@@ -47,28 +53,37 @@ echo "start-up to the first frame, median of 10: bare $(median < "$work/bare.ms"
 echo "resident memory 1 s after start-up, median: bare $(median < "$work/bare.rss") KiB," \
      "bare with text $(median < "$work/text.rss") KiB, brisquet $(median < "$work/brisquet.rss") KiB"
 
-# Each sound path in turn, in a fresh Brisquet, ROUNDS times; the last one
-# goes on to the session's end.
-paths=(${SOUNDS:-$([ "${SERVER:-pulseaudio}" = pipewire ] && echo native pulse || echo native)})
+# Each server and sound path in turn, in a fresh Brisquet, ROUNDS times; the
+# last one goes on to the session's end.
 rounds=${ROUNDS:-1}
 for round in $(seq "$rounds"); do
-    for path in "${paths[@]}"; do
-        use_sound_path "$path"
-        read -r _ pid < <(bench/first_frame.py "$brisquet")
-        sleep 2
-        before=$(rss "$pid")
-        xdotool windowfocus --sync "$(xdotool search --onlyvisible --pid "$pid" --name '^Brisquet$' | head -1)" key Tab space
-        sleep 5
-        thread_snapshot "$pid" > "$work/threads.before"
-        a=$(ticks "$pid"); ra=$(runtime "$pid"); sleep 60; b=$(ticks "$pid"); rb=$(runtime "$pid")
-        thread_snapshot "$pid" > "$work/threads.after"
-        [ -n "$(pactl list short sink-inputs)" ] || { echo "no sound stream: the Start press did not arrive"; exit 1; }
-        echo "$path (round $round): ticking at 120 bpm: $((b - a)) ticks of 10 ms in 60 s" \
-             "($(((rb - ra) / 1000000)) ms run, $(awk -v r=$((rb - ra)) 'BEGIN { printf "%.2f", r / 6e8 }') % of a core)," \
-             "rss $(rss "$pid") KiB, threads $(ls /proc/"$pid"/task | wc -l)"
-        echo "  the threads while ticking (wake-ups per second, share of a core): $(thread_report \
-            "$work/threads.before" "$work/threads.after" 60 6)"
-        [ "$round/$path" = "$rounds/${paths[-1]}" ] || { kill "$pid"; wait "$pid" 2>/dev/null || true; sleep 2; }
+    for server in "${servers[@]}"; do
+        if [ "$round/$server" != "1/${servers[0]}" ]; then
+            stop_sound_server; start_sound_server "$work" "$server"; sleep 2
+        fi
+        paths=(${SOUNDS:-$([ "$server" = pipewire ] && echo native pulse || echo native)})
+        for path in "${paths[@]}"; do
+            use_sound_path "$path"
+            read -r _ pid < <(bench/first_frame.py "$brisquet")
+            sleep 2
+            before=$(rss "$pid")
+            xdotool windowfocus --sync "$(xdotool search --onlyvisible --pid "$pid" --name '^Brisquet$' | head -1)" key Tab space
+            if [ "${LOAD:-}" = spin ]; then
+                for _ in $(seq "$(nproc)"); do nice -n 19 sh -c 'while :; do :; done' & spin+=($!); done
+            fi
+            sleep 5
+            thread_snapshot "$pid" > "$work/threads.before"
+            a=$(ticks "$pid"); ra=$(runtime "$pid"); sleep 60; b=$(ticks "$pid"); rb=$(runtime "$pid")
+            thread_snapshot "$pid" > "$work/threads.after"
+            kill "${spin[@]}" 2>/dev/null || true; spin=()
+            [ -n "$(pactl list short sink-inputs)" ] || { echo "no sound stream: the Start press did not arrive"; exit 1; }
+            echo "$server, $path (round $round): ticking at 120 bpm: $((b - a)) ticks of 10 ms in 60 s" \
+                 "($(((rb - ra) / 1000000)) ms run, $(awk -v r=$((rb - ra)) 'BEGIN { printf "%.2f", r / 6e8 }') % of a core)," \
+                 "rss $(rss "$pid") KiB, threads $(ls /proc/"$pid"/task | wc -l)"
+            echo "  the threads while ticking (wake-ups per second, share of a core): $(thread_report \
+                "$work/threads.before" "$work/threads.after" 60 6)"
+            [ "$round/$server/$path" = "$rounds/${servers[-1]}/${paths[-1]}" ] || { kill "$pid"; wait "$pid" 2>/dev/null || true; sleep 2; }
+        done
     done
 done
 if [ "$session" -lt 600 ]; then
