@@ -5,7 +5,8 @@
 #  - start-up, process start to the window's first frame, median of 10;
 #  - resident memory after start-up and after a full ten-minute session;
 #  - CPU while ticking at 120 bpm with sound (60 s), and idle after the
-#    session (60 s), from /proc (ticks of 10 ms).
+#    session (60 s), from /proc (ticks of 10 ms; while ticking also each
+#    thread's, and the sound server's processes', from schedstat).
 # Needs xvfb, xdotool, python3-xlib, pulseaudio and pulseaudio-utils.
 # BENCH_SESSION_S shortens the session (default 600 s, to the automatic stop).
 # SERVER=pipewire runs PipeWire with its PulseAudio server (bench/sound_server.sh);
@@ -38,6 +39,13 @@ trap cleanup EXIT
 sleep 2
 
 rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
+# The sound server's own processes and their run time so far (ns), a line
+# each: what Brisquet's stream makes the server do counts as much as its own.
+server_runtimes() {
+    for name in pulseaudio pipewire wireplumber pipewire-pulse; do
+        for server_pid in $(pgrep -x "$name"); do echo "$name $(runtime "$server_pid")"; done
+    done | sort
+}
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 for program in bare text brisquet; do
@@ -73,7 +81,9 @@ for round in $(seq "$rounds"); do
             fi
             sleep 5
             thread_snapshot "$pid" > "$work/threads.before"
+            servers_before=$(server_runtimes)
             a=$(ticks "$pid"); ra=$(runtime "$pid"); sleep 60; b=$(ticks "$pid"); rb=$(runtime "$pid")
+            servers_after=$(server_runtimes)
             thread_snapshot "$pid" > "$work/threads.after"
             kill "${spin[@]}" 2>/dev/null || true; spin=()
             [ -n "$(pactl list short sink-inputs)" ] || { echo "no sound stream: the Start press did not arrive"; exit 1; }
@@ -82,6 +92,8 @@ for round in $(seq "$rounds"); do
                  "rss $(rss "$pid") KiB, threads $(ls /proc/"$pid"/task | wc -l)"
             echo "  the threads while ticking (wake-ups per second, share of a core): $(thread_report \
                 "$work/threads.before" "$work/threads.after" 60 6)"
+            echo "  the server's processes meanwhile (share of a core): $(join <(echo "$servers_before") \
+                <(echo "$servers_after") | awk '{ printf "%s %.2f%%, ", $1, ($3 - $2) / 6e8 }')"
             [ "$round/$server/$path" = "$rounds/${servers[-1]}/${paths[-1]}" ] || { kill "$pid"; wait "$pid" 2>/dev/null || true; sleep 2; }
         done
     done
