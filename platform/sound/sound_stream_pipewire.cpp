@@ -108,7 +108,8 @@ public:
     qint64 leadNs() const override { return kCycleNs; }
     bool canRewrite() const override { return false; }
     void rewriteFrom(qint64) override {}
-    qint64 firstRewritableFrame() const override { return 0; } // never asked: cannot rewrite
+    // No floor: a sound placed on a frame already taken starts at the next one.
+    qint64 firstRewritableFrame() const override { return 0; }
 
 private:
     // With the loop's lock held: waits for done(), woken by the loop's

@@ -64,7 +64,8 @@ public:
     qint64 leadNs() const override { return m_bufferNs; }
     bool canRewrite() const override { return false; }
     void rewriteFrom(qint64) override {}
-    qint64 firstRewritableFrame() const override { return 0; } // never asked: cannot rewrite
+    // No floor: a sound placed on a frame already taken starts at the next one.
+    qint64 firstRewritableFrame() const override { return 0; }
 
 private:
     // SDL's audio thread, with the device lock held.

@@ -158,7 +158,8 @@ public:
     qint64 leadNs() const override { return m_periodNs; }
     bool canRewrite() const override { return false; }
     void rewriteFrom(qint64) override {}
-    qint64 firstRewritableFrame() const override { return 0; } // never asked: cannot rewrite
+    // No floor: a sound placed on a frame already taken starts at the next one.
+    qint64 firstRewritableFrame() const override { return 0; }
 
 private:
     // The stream's thread: opens, answers opened, then renders until stopped or lost.
