@@ -25,6 +25,20 @@ constexpr int kIdleCloseMs = 1500;
 // While held and no stream opens, one is tried again this often.
 constexpr int kRetryMs = 1000;
 constexpr char kAppName[] = "Brisquet";
+// A stream that tells when a frame is heard: how much later than the
+// earliest it could a session places its clicks, so that the server's
+// latency may grow during the session (another program's low-latency stream
+// stops; PipeWire's cycle grows from 256 to 1024 frames, 32 ms more) and
+// every click can still be placed on the session's grid.
+constexpr qint64 kHeadroomNs = 40'000'000;
+// A session's click asked for more than this after its due time cannot be on
+// the session's grid (Brisquet was held up): it is not played at all, as a
+// late tick is not caught up.
+constexpr qint64 kMostLateNs = kUiJitterNs + kHeadroomNs;
+// A stream whose thread was not called for this long (Brisquet, or the
+// server, was held up) ran dry: until the server's reports say again where
+// its frames are heard, a click cannot be placed on the session's grid.
+constexpr qint64 kHeldUpNs = 150'000'000;
 
 // The system's own stream, which tells when a frame is heard, unless
 // SDL_AUDIODRIVER asks for SDL's; SDL's where the system's does not open.
@@ -52,6 +66,9 @@ std::unique_ptr<SoundStream> openStream(StreamFeed &feed)
 class AudioOutput final : public StreamFeed
 {
 public:
+    // The stream's thread calls the player and the clock: it ends first.
+    ~AudioOutput() { m_stream.reset(); }
+
     SoundOutputState state() const { return m_state; }
 
     void hold()
@@ -62,6 +79,7 @@ public:
         if (m_state == SoundOutputState::Unavailable)
             m_state = SoundOutputState::NotOpened; // a new session asks again
         m_grid.reset();
+        m_sessionLatencyNs = 0;
         ensureOpen();
         retryUntilOpen();
     }
@@ -79,8 +97,17 @@ public:
         reopenIfLost();
         if (!ensureOpen())
             return;
+        if (m_held && monotonicNowNs() - dueNs > kMostLateNs) {
+            ++m_staleRequests;
+            return;
+        }
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
         m_stream->lock(); // held only to place the start
+        if (m_clockInDoubt) {
+            m_stream->unlock();
+            ++m_staleRequests;
+            return;
+        }
         // On the session's grid; before the stream's clock is anchored, by the stream's report.
         const qint64 frame = m_grid.place(*m_clock, dueNs, placementLatencyNs(),
                                           !m_clock->isAnchored() && (m_stream->canRewrite() || m_lastReport.heardInNs >= 0)
@@ -117,11 +144,24 @@ public:
         m_stream->unlock();
     }
 
-    qint64 heardDelayNs() const
+    qint64 heardDelayNs()
     {
         if (m_state != SoundOutputState::Open)
             return 0;
-        return placementLatencyNs() + heardAfterNs() + m_grid.shiftNs();
+        m_stream->lock(); // the session's delay may be fixed now, from the stream's last report
+        const qint64 latencyNs = placementLatencyNs();
+        m_stream->unlock();
+        return latencyNs + heardAfterNs() + m_grid.shiftNs();
+    }
+
+    SoundOutputReport lastReport()
+    {
+        if (m_state != SoundOutputState::Open)
+            return {};
+        m_stream->lock();
+        const Report report = m_lastReport;
+        m_stream->unlock();
+        return {report.atNs, report.frame, report.heardInNs};
     }
 
     SoundOutputCounts counts()
@@ -133,7 +173,7 @@ public:
         m_stream->lock();
         counts.lateStarts = m_player->lateStarts();
         counts.reanchors = m_clock->reanchors();
-        counts.droppedStarts = m_player->droppedStarts();
+        counts.droppedStarts = m_player->droppedStarts() + m_staleRequests + m_droppedWhenHeldUp;
         m_stream->unlock();
         return counts;
     }
@@ -146,7 +186,29 @@ public:
     }
     void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
     {
+        if (m_heardClock && m_clock->isAnchored() && nowNs - m_lastReport.atNs > kHeldUpNs) {
+            // The clicks scheduled before were due while the stream was held
+            // up, or lie where its frames are no longer heard: none is played.
+            m_clockInDoubt = true;
+            m_droppedWhenHeldUp += m_player->dropScheduled();
+        }
         m_lastReport = {nowNs, frame, heardInNs};
+        if (m_heardClock) {
+            // The clock follows what is heard; where the server says its
+            // frames now sound later (time lost) or earlier, the clicks
+            // scheduled but not yet rendered move with them, so they are heard
+            // when they were meant to be, or not at all.
+            if (heardInNs < 0)
+                return;
+            const qint64 rate = m_player->format().sampleRate;
+            const qint64 heardFrame = frame - heardInNs * rate / 1'000'000'000;
+            const qint64 movedNs = m_clock->noteRendered(nowNs, heardFrame);
+            if (movedNs != 0)
+                m_player->moveScheduled(-movedNs * rate / 1'000'000'000);
+            if (movedNs != 0 || m_clock->agrees(nowNs, heardFrame))
+                m_clockInDoubt = false;
+            return;
+        }
         m_clock->noteRendered(nowNs, frame);
         if (heardInNs < 0 || !m_clock->isAnchored())
             return;
@@ -163,8 +225,25 @@ public:
 
 private:
     // A click is placed where the stream can still start it on its frame,
-    // with room for the UI thread's lateness.
-    qint64 placementLatencyNs() const { return m_stream->leadNs() + kUiJitterNs; }
+    // with room for the UI thread's lateness. On a clock of what is heard,
+    // that is how long after now the frame after the last one the stream was
+    // given is heard, with headroom, fixed at the session's first beat so the
+    // session keeps one grid and one delay for its lights. (A stream that
+    // can write its output again is not asked to for a session's clicks: on
+    // PulseAudio 16 a click written again while the server changed its
+    // latency was lost or came 124 ms late.) With the lock held.
+    qint64 placementLatencyNs()
+    {
+        if (!m_heardClock)
+            return m_stream->leadNs() + kUiJitterNs;
+        if (m_sessionLatencyNs == 0) {
+            const qint64 heardInNs = m_lastReport.heardInNs >= 0
+                ? m_lastReport.heardInNs - (monotonicNowNs() - m_lastReport.atNs)
+                : m_stream->estimatedHeardInNs();
+            m_sessionLatencyNs = heardInNs + std::max<qint64>(m_stream->leadNs(), 0) + kUiJitterNs + kHeadroomNs;
+        }
+        return m_sessionLatencyNs;
+    }
 
     // Until the stream's clock is anchored (the server may hold a new stream
     // back for a while): where the stream's last report says the sound is
@@ -174,7 +253,7 @@ private:
     // (the heard delay holds the same lead), and never before what is heard
     // now. (A stream that cannot take back what it was given starts a sound
     // on a frame it has already taken at its next frame.)
-    qint64 provisionalFrameAt(qint64 dueNs) const
+    qint64 provisionalFrameAt(qint64 dueNs)
     {
         const qint64 earliest = m_stream->firstRewritableFrame();
         if (m_lastReport.heardInNs < 0)
@@ -192,6 +271,8 @@ private:
     // where the stream reports it, estimated where it cannot.
     qint64 heardAfterNs() const
     {
+        if (m_heardClock)
+            return 0;
         const qint64 measured = m_measuredHeardAfterNs.load(std::memory_order_relaxed);
         return measured != kNotMeasured ? measured : m_stream->estimatedHeardInNs();
     }
@@ -217,7 +298,12 @@ private:
         else
             m_decoded->restartStream();
         m_player = std::move(m_decoded);
-        m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS);
+        m_heardClock = stream->tellsHeardTime();
+        m_clock = std::make_unique<StreamClock>(format.sampleRate, m_deviceDriftNsPerS,
+                                                m_heardClock ? ClockReports::Heard : ClockReports::Rendered);
+        m_sessionLatencyNs = 0;
+        m_clockInDoubt = false;
+        m_droppedWhenHeldUp = 0;
         m_measuredHeardAfterNs = kNotMeasured;
         m_lastReport = {};
         m_grid = SessionGrid(format.sampleRate);
@@ -316,6 +402,11 @@ private:
     };
     Report m_lastReport;
     SessionGrid m_grid; // UI thread
+    bool m_heardClock = false; // the stream tells when a frame is heard: the clock follows that
+    bool m_clockInDoubt = false; // with the lock: the stream was held up, its clock not yet confirmed
+    int m_droppedWhenHeldUp = 0; // with the lock
+    qint64 m_sessionLatencyNs = 0; // on such a clock, fixed at a session's first click; 0 before
+    int m_staleRequests = 0; // a session's clicks asked for too late to be on its grid
     static constexpr qint64 kNotMeasured = std::numeric_limits<qint64>::min();
     std::atomic<qint64> m_measuredHeardAfterNs{kNotMeasured}; // written by the stream's thread
     QPointer<QTimer> m_idleClose;
@@ -384,4 +475,9 @@ SoundOutputState soundOutputState()
 SoundOutputCounts soundOutputCounts()
 {
     return output().counts();
+}
+
+SoundOutputReport soundOutputLastReport()
+{
+    return output().lastReport();
 }

@@ -9,9 +9,16 @@
 // soundHeardDelayNs() after that time, through the stream's StreamClock.
 // Two ticks of one timer k periods apart thus start exactly
 // round(k x period x rate) frames apart, whatever the UI thread's wake-up
-// jitter, as long as a request comes less than kUiJitterNs after its due
-// time; a later one starts at once and is counted. A sound that starts cuts
-// the one in progress at its own starting frame.
+// jitter. On a stream that tells when a frame is heard, the clock follows
+// what the server says is heard: another program's stream that changes the
+// server's latency moves no click, and where the stream lost time (an
+// underflow, Brisquet or the server held up) the clicks not yet played move
+// by that time, so the session keeps its grid. A session's request more
+// than kUiJitterNs plus some headroom after its due time is not played (a
+// late tick is not caught up), nor is one while a stream that was held up
+// has not yet said again where it is heard; both are counted. On SDL's
+// output a request later than kUiJitterNs starts at once and is counted.
+// A sound that starts cuts the one in progress at its own starting frame.
 //
 // The stream (sound_stream.h) is PipeWire's own where a PipeWire server
 // plays sound, PulseAudio's own where a PulseAudio server answers, and on
@@ -70,8 +77,19 @@ struct SoundOutputCounts
 {
     int lateStarts = 0; // requests whose frame was already rendered: started at once
     int reanchors = 0;  // the stream lost time (an underrun) and the clock was anchored anew
-    int droppedStarts = 0;
+    int droppedStarts = 0; // also a session's requests that came too late to be on its grid
     int reopens = 0;    // streams opened again after one was lost, this run
 };
 // Since the stream last opened (reopens: since the program started).
 SoundOutputCounts soundOutputCounts();
+
+// The stream's last report of its timing: at atNs the stream had taken
+// frames up to frame, which is heard heardInNs later (-1: not known). For
+// benchmarks that log what the server said around an event.
+struct SoundOutputReport
+{
+    qint64 atNs = 0;
+    qint64 frame = 0;
+    qint64 heardInNs = -1;
+};
+SoundOutputReport soundOutputLastReport();

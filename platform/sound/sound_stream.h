@@ -47,6 +47,9 @@ public:
     // The server went away or the device was lost: the stream plays nothing more.
     virtual bool isLost() const = 0;
 
+    // Whether noteTiming() gives the time a frame is heard (from the server's
+    // or device's own account), rather than only when it was rendered.
+    virtual bool tellsHeardTime() const = 0;
     // What the device adds after a frame is taken, where the stream cannot
     // report it (heardInNs -1) or before its reports can be used: an estimate.
     virtual qint64 estimatedHeardInNs() const = 0;

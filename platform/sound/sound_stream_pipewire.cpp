@@ -75,7 +75,12 @@ public:
         m_loop = pw_thread_loop_new("brisquet-pw", nullptr);
         if (!m_loop)
             return false;
-        m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
+        // client-rt.conf, as PipeWire's own clients: its real-time module
+        // makes the data thread real-time where the system allows it
+        // (through RTKit, or the process's own limits), so a busy machine
+        // does not hold up a cycle's output.
+        m_context = pw_context_new(pw_thread_loop_get_loop(m_loop),
+                                   pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
         if (!m_context || pw_thread_loop_start(m_loop) < 0)
             return false;
         pw_thread_loop_lock(m_loop);
@@ -99,6 +104,7 @@ public:
     void lock() override { m_lock.lock(); }
     void unlock() override { m_lock.unlock(); }
     bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
+    bool tellsHeardTime() const override { return true; }
     qint64 estimatedHeardInNs() const override
     {
         const qint64 reported = m_lastHeardInNs.load(std::memory_order_relaxed);

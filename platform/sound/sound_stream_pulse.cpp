@@ -7,8 +7,11 @@
 // playing position would give the heard frame directly, but it moves in
 // steps at each timing report, too unevenly for the clock's rate fit.)
 // Output it has written but the server has not read yet can be written
-// again: a click lands in the buffer the server already holds instead of
-// waiting behind it.
+// again: a Stop takes back the clicks the server holds, and a session's
+// first click, placed before the stream's timing is known, lands in the
+// buffer the server already holds instead of waiting behind it. A report the
+// server cannot make (the stream refills after an underflow) is asked for
+// again at once.
 //
 // The connection is made when the stream opens, corked (ahead of a session,
 // or when it starts), and dropped when the stream closes. A corked stream
@@ -57,6 +60,8 @@ constexpr BufferSizes kPipeWireSizes{40, 15, 20};
 constexpr int kConnectTimeoutMs = 2000;
 // A start waits this long at most for the server to confirm it (on the UI thread).
 constexpr int kStartTimeoutMs = 100;
+// While the stream's timing is not known, the server is asked for it at most this often.
+constexpr qint64 kTimingAskNs = 20'000'000;
 
 class PulseStream final : public SoundStream
 {
@@ -142,6 +147,7 @@ public:
     void lock() override { pa_threaded_mainloop_lock(m_loop); }
     void unlock() override { pa_threaded_mainloop_unlock(m_loop); }
     bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
+    bool tellsHeardTime() const override { return true; }
     qint64 estimatedHeardInNs() const override
     {
         const qint64 reported = m_reportedLatencyNs.load(std::memory_order_relaxed);
@@ -156,6 +162,9 @@ public:
     // yet (and takes back from the device what it had, where it can).
     void rewriteFrom(qint64 frame) override
     {
+        // Counted back from the server's write index rather than at an
+        // absolute place: the server's index need not be Brisquet's count.
+        qint64 backBytes = (m_written - frame) * kFrameBytes;
         while (!m_lost && frame < m_written) {
             size_t bytes = size_t(m_written - frame) * kFrameBytes;
             void *data = nullptr;
@@ -164,9 +173,9 @@ public:
             // The server's memory blocks may hold less than was asked for.
             const int frames = int(std::min<qint64>(qint64(bytes) / kFrameBytes, m_written - frame));
             m_feed.renderAgain(static_cast<float *>(data), frame, frames);
-            if (pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, frame * kFrameBytes,
-                                PA_SEEK_ABSOLUTE) < 0)
+            if (pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, -backBytes, PA_SEEK_RELATIVE) < 0)
                 return;
+            backBytes = 0; // the next piece follows this one
             frame += frames;
         }
     }
@@ -288,13 +297,23 @@ private:
     // With the lock held.
     void write(size_t bytes)
     {
-        void *data = nullptr;
-        if (pa_stream_begin_write(m_stream, &data, &bytes) < 0 || !data)
-            return;
-        const int frames = int(bytes / kFrameBytes);
-        m_feed.render(static_cast<float *>(data), frames);
-        pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
-        m_written += frames;
+        // All the server asked for, in as many of its memory blocks as that takes.
+        while (bytes >= size_t(kFrameBytes)) {
+            size_t chunk = bytes;
+            void *data = nullptr;
+            if (pa_stream_begin_write(m_stream, &data, &chunk) < 0 || !data)
+                return;
+            const int frames = int(std::min(chunk, bytes) / kFrameBytes);
+            if (frames == 0) {
+                pa_stream_cancel_write(m_stream);
+                return;
+            }
+            m_feed.render(static_cast<float *>(data), frames);
+            if (pa_stream_write(m_stream, data, size_t(frames) * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return;
+            m_written += frames;
+            bytes -= size_t(frames) * kFrameBytes;
+        }
     }
 
     // With the lock held: how long the last frame written takes to be heard:
@@ -305,12 +324,33 @@ private:
         pa_usec_t latencyUs = 0;
         int negative = 0;
         const pa_timing_info *timing = pa_stream_get_timing_info(m_stream);
+        // A latency of nothing is a server that reads what it has not been
+        // given yet (after an underflow): not known either.
         const bool known = timing && timing->playing && pa_stream_get_latency(m_stream, &latencyUs, &negative) == 0
-            && !negative;
+            && !negative && latencyUs > 0;
         const qint64 latencyNs = known ? qint64(latencyUs) * 1000 : -1;
         if (known)
             m_reportedLatencyNs.store(latencyNs, std::memory_order_relaxed);
         m_feed.noteTiming(monotonicNowNs(), m_written, latencyNs);
+        // Not known (the stream refills after an underrun, or a write at a
+        // place of its own left libpulse without a write index): the server
+        // is asked at once, not at its next automatic update, up to 1.5 s
+        // away, so the clock learns soon where the stream is heard now.
+        const qint64 nowNs = monotonicNowNs();
+        if (!known && m_started && !m_timingAsked && nowNs - m_timingAskedAtNs >= kTimingAskNs) {
+            m_timingAskedAtNs = nowNs;
+            if (pa_operation *op = pa_stream_update_timing_info(
+                    m_stream,
+                    [](pa_stream *, int, void *userdata) {
+                        auto *self = static_cast<PulseStream *>(userdata);
+                        self->m_timingAsked = false;
+                        self->report();
+                    },
+                    this)) {
+                m_timingAsked = true;
+                pa_operation_unref(op);
+            }
+        }
     }
 
     StreamFeed &m_feed;
@@ -319,6 +359,8 @@ private:
     pa_stream *m_stream = nullptr;
     bool m_started = false;    // with the lock
     bool m_timedOut = false;   // with the lock
+    bool m_timingAsked = false; // a timing update is on its way, with the lock
+    qint64 m_timingAskedAtNs = 0; // when the last was asked for, with the lock
     bool m_serverAnswered = false; // with the lock
     std::string m_serverName;      // with the lock
     qint64 m_written = 0;      // frames handed to the server, with the lock

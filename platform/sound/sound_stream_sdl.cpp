@@ -60,6 +60,7 @@ public:
     void lock() override { SDL_LockAudioDevice(m_device); }
     void unlock() override { SDL_UnlockAudioDevice(m_device); }
     bool isLost() const override { return SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED; }
+    bool tellsHeardTime() const override { return false; }
     qint64 estimatedHeardInNs() const override { return m_bufferNs * kUnseenLatencyBuffers2 / 2; }
     qint64 leadNs() const override { return m_bufferNs; }
     bool canRewrite() const override { return false; }

@@ -149,6 +149,7 @@ public:
     bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
     // What the device's last position said; before its first one, what is
     // kept queued and what the engine says it adds.
+    bool tellsHeardTime() const override { return true; }
     qint64 estimatedHeardInNs() const override
     {
         const qint64 reported = m_lastHeardInNs.load(std::memory_order_relaxed);

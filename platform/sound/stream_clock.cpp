@@ -29,11 +29,20 @@ void StreamClock::warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs)
     if (!steady) {
         m_steadySinceNs = nowNs;
         m_phaseNs = std::numeric_limits<qint64>::max();
+        m_blockSumNs = m_blockSumAtNs = 0;
+        m_blockReports = 0;
         return;
     }
     if (nowNs - m_steadySinceNs < kSettleNs)
         return;
-    if (frameZeroNs < m_phaseNs) {
+    if (m_reports == ClockReports::Heard) {
+        // The mean of the reports since the stream settled, as for a block.
+        m_blockSumNs += double(frameZeroNs - m_steadySinceNs);
+        m_blockSumAtNs += double(nowNs - m_steadySinceNs);
+        ++m_blockReports;
+        m_phaseNs = m_steadySinceNs + std::llround(m_blockSumNs / m_blockReports);
+        m_phaseAtNs = m_steadySinceNs + std::llround(m_blockSumAtNs / m_blockReports);
+    } else if (frameZeroNs < m_phaseNs) {
         m_phaseNs = frameZeroNs;
         m_phaseAtNs = nowNs;
     }
@@ -52,6 +61,8 @@ void StreamClock::anchor(qint64 frameZeroNs, qint64 atNs)
     m_fit.originFrameZeroNs = frameZeroNs;
     m_blockStartNs = atNs;
     m_blockEarliestNs = std::numeric_limits<qint64>::max();
+    m_blockSumNs = m_blockSumAtNs = 0;
+    m_blockReports = 0;
     m_lateBlocks = 0;
 }
 
@@ -60,38 +71,98 @@ qint64 StreamClock::frameZeroAt(qint64 timeNs) const
     return m_phaseNs + std::llround(double(timeNs - m_phaseAtNs) * m_driftNsPerS / kNsPerSecond);
 }
 
-void StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
+qint64 StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
 {
-    const qint64 frameZeroNs = timeOfFrameZero(nowNs, renderedEnd);
+    const qint64 frameZeroNs = timeOfFrameZero(nowNs, renderedEnd) - m_reportOffsetNs;
     if (!m_anchored) {
         warmUp(nowNs, renderedEnd, frameZeroNs);
-        return;
+        return 0;
     }
-    if (frameZeroNs < m_blockEarliestNs) {
+    if (m_reports == ClockReports::Heard) {
+        const qint64 offNs = frameZeroNs - frameZeroAt(nowNs);
+        const int direction = offNs >= kLostTimeNs ? 1 : offNs <= -kLostTimeNs ? -1 : 0;
+        // Off reports that agree: a stream still refilling after an underrun
+        // reports a move that grows from one report to the next.
+        if (direction == 0 || direction != m_offDirection || std::abs(offNs - m_lastOffNs) > kAgreeNs) {
+            m_offReports = 0;
+            m_offSumNs = 0;
+        }
+        m_offDirection = direction;
+        m_lastOffNs = offNs;
+        if (direction != 0) {
+            ++m_offReports;
+            m_offSumNs += offNs;
+        }
+        if (m_offReports >= kOffReports) {
+            // Moved by what the reports agree on: one report alone is off by its own rounding.
+            const qint64 movedNs = m_offSumNs / m_offReports;
+            anchor(frameZeroAt(nowNs) + movedNs, nowNs);
+            m_offReports = 0;
+            m_offSumNs = 0;
+            m_offDirection = 0;
+            ++m_reanchors;
+            return movedNs;
+        }
+        if (direction != 0)
+            return 0; // not part of the fit until it is the stream's
+    }
+    if (m_reports == ClockReports::Heard) {
+        // Heard reports scatter either way: a block's mean stands for it.
+        m_blockSumNs += double(frameZeroNs - m_blockStartNs);
+        m_blockSumAtNs += double(nowNs - m_blockStartNs);
+        ++m_blockReports;
+        m_blockEarliestNs = m_blockStartNs + std::llround(m_blockSumNs / m_blockReports);
+        m_blockEarliestAtNs = m_blockStartNs + std::llround(m_blockSumAtNs / m_blockReports);
+    } else if (frameZeroNs < m_blockEarliestNs) {
         m_blockEarliestNs = frameZeroNs;
         m_blockEarliestAtNs = nowNs;
     }
     // Far ahead of the relation: frames would be rendered before their clicks are placed.
-    if (frameZeroNs < frameZeroAt(nowNs) - kFarAheadNs) {
+    if (m_reports == ClockReports::Rendered && frameZeroNs < frameZeroAt(nowNs) - kFarAheadNs) {
+        const qint64 movedNs = frameZeroNs - frameZeroAt(nowNs);
         anchor(frameZeroNs, nowNs);
         ++m_reanchors;
-        return;
+        return movedNs;
     }
     if (nowNs - m_blockStartNs < kBlockNs)
-        return;
+        return 0;
     const qint64 offNs = m_blockEarliestNs - frameZeroAt(m_blockEarliestAtNs);
     // Lost time shows in every callback from then on; a starved audio thread
     // only in those of a block or so.
-    m_lateBlocks = offNs >= kLostTimeNs ? m_lateBlocks + 1 : 0;
+    m_lateBlocks = m_reports == ClockReports::Rendered && offNs >= kLostTimeNs ? m_lateBlocks + 1 : 0;
     if (m_lateBlocks >= 2) {
         anchor(m_blockEarliestNs, m_blockEarliestAtNs);
         ++m_reanchors;
-        return;
+        return offNs;
     }
-    if (m_lateBlocks == 0)
+    if (m_reports == ClockReports::Heard && absorbedStep(offNs, nowNs)) {
+        // The fit starts again from here, the phase stays.
+    } else if (m_lateBlocks == 0 && m_stepBlocks == 0) {
         follow(nowNs);
+    }
     m_blockStartNs = nowNs;
     m_blockEarliestNs = std::numeric_limits<qint64>::max();
+    m_blockSumNs = m_blockSumAtNs = 0;
+    m_blockReports = 0;
+    return 0;
+}
+
+bool StreamClock::absorbedStep(qint64 offNs, qint64 nowNs)
+{
+    const int direction = offNs > kStepNs ? 1 : offNs < -kStepNs ? -1 : 0;
+    if (direction == 0 || direction != m_stepDirection || std::abs(offNs - m_lastStepNs) > kAgreeNs) {
+        m_stepDirection = direction;
+        m_lastStepNs = offNs;
+        m_stepBlocks = direction != 0 ? 1 : 0;
+        return false;
+    }
+    m_reportOffsetNs += (offNs + m_lastStepNs) / 2;
+    m_stepDirection = 0;
+    m_stepBlocks = 0;
+    m_fit = {};
+    m_fit.originNs = nowNs;
+    m_fit.originFrameZeroNs = frameZeroAt(nowNs);
+    return true;
 }
 
 void StreamClock::follow(qint64 nowNs)
@@ -120,6 +191,11 @@ void StreamClock::follow(qint64 nowNs)
         m_phaseNs += std::min(offNs - kDeadBandNs, kSlewNsPerBlock);
     else if (offNs < -kDeadBandNs)
         m_phaseNs -= std::min(-offNs - kDeadBandNs, kSlewNsPerBlock);
+}
+
+bool StreamClock::agrees(qint64 nowNs, qint64 frame) const
+{
+    return m_anchored && std::abs(timeOfFrameZero(nowNs, frame) - m_reportOffsetNs - frameZeroAt(nowNs)) < kLostTimeNs;
 }
 
 qint64 StreamClock::frameAt(qint64 timeNs) const

@@ -36,6 +36,19 @@
 //  - A callback more than kFarAheadNs early means frames would be rendered
 //    before their clicks are placed: it is anchored anew at once.
 //  - After anchoring anew the drift stays, and the fit starts again.
+// Fed with what is heard (ClockReports::Heard: the server's own account of
+// where each frame sounds), the relation moves only where the stream really
+// lost or skipped time, not when the server's latency changes or a callback
+// is late:
+//  - Every report counts, early ones as much as late ones: a block is its
+//    reports' mean, and so is the anchor of a warm-up.
+//  - kOffReports reports in a row kLostTimeNs or more off, the same way and
+//    within kAgreeNs of each other, anchor it anew at once, moved by their
+//    mean: the server has said so, there is nothing to wait for.
+//  - Smaller steps of the server's account are taken out (kStepNs).
+//  - The far-ahead and late-block rules are for callback timing only.
+enum class ClockReports { Rendered, Heard };
+
 class StreamClock
 {
 public:
@@ -56,16 +69,33 @@ public:
     static constexpr int kSlowCallbacks = 3;
     // The schedule latency, less a device buffer and the UI thread's wake-up jitter.
     static constexpr qint64 kFarAheadNs = 10'000'000;
+    // Heard reports: one report off is a report taken at a bad moment; two are the stream.
+    static constexpr int kOffReports = 2;
+    // ... and they agree within this on how far it moved.
+    static constexpr qint64 kAgreeNs = 2'000'000;
+    // Heard reports: two blocks in a row more than this off the relation,
+    // and agreeing, but short of lost time, are the server's account of its
+    // latency that changed (PipeWire's, by a 256-frame cycle, when another
+    // stream changes the graph's cycle), not frames heard at another time:
+    // later reports are taken less that, and the rate fit starts again, the
+    // phase unmoved.
+    static constexpr qint64 kStepNs = 3'000'000;
 
     // driftNsPerS: the device's drift as measured before, 0 if unknown.
-    explicit StreamClock(int sampleRate, double driftNsPerS = 0)
-        : m_sampleRate(sampleRate), m_driftNsPerS(driftNsPerS)
+    explicit StreamClock(int sampleRate, double driftNsPerS = 0, ClockReports reports = ClockReports::Rendered)
+        : m_sampleRate(sampleRate), m_driftNsPerS(driftNsPerS), m_reports(reports)
     {
     }
 
-    void noteRendered(qint64 nowNs, qint64 renderedEnd);
+    // frame: the end of what was rendered at nowNs, or (Heard) the frame heard at nowNs.
+    // Returns how far this report moved an anchored relation, in ns
+    // (positive: the stream's frames now sound later, the time it lost), 0
+    // where it did not anchor it anew.
+    qint64 noteRendered(qint64 nowNs, qint64 frame);
     // kAtOnce until anchored.
     qint64 frameAt(qint64 timeNs) const;
+    // Whether a report (as noteRendered() takes it) lies within kLostTimeNs of the relation.
+    bool agrees(qint64 nowNs, qint64 frame) const;
     bool isAnchored() const { return m_anchored; }
     int reanchors() const { return m_reanchors; }
     // How far the frame-zero time moves per second (negative: the device runs fast).
@@ -84,6 +114,7 @@ private:
     void warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs);
     void anchor(qint64 frameZeroNs, qint64 atNs);
     void follow(qint64 nowNs);
+    bool absorbedStep(qint64 offNs, qint64 nowNs);
     qint64 frameZeroAt(qint64 timeNs) const;
 
     qint64 m_sampleRate;
@@ -105,6 +136,21 @@ private:
     qint64 m_blockStartNs = 0;
     qint64 m_blockEarliestNs = 0;
     qint64 m_blockEarliestAtNs = 0;
+    // Heard reports: the block's sums, from m_blockStartNs, for its mean.
+    double m_blockSumNs = 0, m_blockSumAtNs = 0;
+    int m_blockReports = 0;
     int m_lateBlocks = 0; // in a row, kLostTimeNs or more late
     int m_reanchors = 0;
+    ClockReports m_reports;
+    // Heard reports in a row kLostTimeNs or more off the relation, and which way (+1 later, -1 earlier).
+    int m_offReports = 0;
+    int m_offDirection = 0;
+    qint64 m_offSumNs = 0;
+    qint64 m_lastOffNs = 0;
+    // Heard reports: blocks in a row off by a step, which way, the last one's
+    // offset, and the steps taken out of later reports so far.
+    int m_stepBlocks = 0;
+    int m_stepDirection = 0;
+    qint64 m_lastStepNs = 0;
+    qint64 m_reportOffsetNs = 0;
 };

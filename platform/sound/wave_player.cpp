@@ -66,9 +66,27 @@ void WavePlayer::start(const Sound *sound)
     forgetOldestSound();
 }
 
-void WavePlayer::dropScheduled()
+int WavePlayer::dropScheduled()
 {
+    const int dropped = int(m_scheduledCount);
     m_scheduledCount = 0;
+    return dropped;
+}
+
+void WavePlayer::moveScheduled(qint64 byFrames)
+{
+    size_t kept = 0;
+    for (size_t i = 0; i < m_scheduledCount; ++i) {
+        Start start = m_scheduled[(m_scheduledFirst + i) % kMostScheduled];
+        start.frame += byFrames;
+        if (start.frame < m_framesRendered) {
+            ++m_droppedStarts;
+            continue;
+        }
+        m_scheduled[(m_scheduledFirst + kept) % kMostScheduled] = start;
+        ++kept;
+    }
+    m_scheduledCount = kept;
 }
 
 std::optional<qint64> WavePlayer::firstBegunAfter(qint64 frame) const

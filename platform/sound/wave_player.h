@@ -44,8 +44,13 @@ public:
     // A new stream (the device opened again): silence, nothing scheduled,
     // the frame counter back at 0. The decoded sounds are kept.
     void restartStream();
-    // Drops every start still scheduled; what plays goes on.
-    void dropScheduled();
+    // Drops every start still scheduled, and says how many; what plays goes on.
+    int dropScheduled();
+    // The stream's frames now sound byFrames later (negative) or earlier than
+    // when the starts were scheduled: each start still scheduled moves by
+    // byFrames, so that it is heard when it was meant to be; one whose new
+    // frame has already been rendered is dropped (counted), never started late.
+    void moveScheduled(qint64 byFrames);
     // The first of the sounds already begun (rendered from their first
     // frame) that began after frame, if any: the ones a listener at frame
     // has not heard yet. Only the last few starts are remembered.

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -65,6 +66,10 @@ private slots:
     void streamClockPlacesGridTicksExactly();
     void streamClockStartsFromTheDriftMeasuredBefore();
     void streamClockWaitsForAStreamThatKeepsPace();
+    void heardClockMovesOnlyWithTheStream_data();
+    void heardClockMovesOnlyWithTheStream();
+    void scheduledStartsMoveWithTheStream_data();
+    void scheduledStartsMoveWithTheStream();
     void sessionGridKeepsTheFirstInterval_data();
     void sessionGridKeepsTheFirstInterval();
     void devicePositionGivesHeardTime_data();
@@ -74,6 +79,7 @@ private slots:
     void pipeWireReportGivesHeardTime();
     void deviceIsKeptFilledToItsTarget();
     void deviceRendersTheImage();
+    void sessionClickTooLateIsNotPlayed();
     void missingDeviceStaysSilentWithoutRetrying();
 };
 
@@ -415,6 +421,94 @@ void TestSoundOutput::streamClockWaitsForAStreamThatKeepsPace()
     QCOMPARE(clock.frameAt(nowNs + 500'000'000), rendered + 22050);
 }
 
+void TestSoundOutput::heardClockMovesOnlyWithTheStream_data()
+{
+    QTest::addColumn<qint64>("scatterNs");  // each report off by up to this, either way
+    QTest::addColumn<qint64>("outlierNs");  // one report this far off, 10 s in
+    QTest::addColumn<qint64>("lostNs");     // from 20 s on, frames sound this much later
+    QTest::addColumn<qint64>("stepNs");     // from 20 s on, reports say so, frames sound as before
+    QTest::addColumn<int>("reanchors");
+    QTest::newRow("reports scattered by 1 ms") << qint64(1'000'000) << qint64(0) << qint64(0) << qint64(0) << 0;
+    QTest::newRow("one report 30 ms off") << qint64(0) << qint64(30'000'000) << qint64(0) << qint64(0) << 0;
+    QTest::newRow("a 512-frame cycle lost")
+        << qint64(100'000) << qint64(0) << qint64(512'000'000'000 / 44100) << qint64(0) << 1;
+    QTest::newRow("held up 0.3 s") << qint64(100'000) << qint64(0) << qint64(300'000'000) << qint64(0) << 1;
+    QTest::newRow("frames heard 20 ms earlier")
+        << qint64(100'000) << qint64(0) << qint64(-20'000'000) << qint64(0) << 1;
+    QTest::newRow("the server's latency account moves 5.3 ms")
+        << qint64(100'000) << qint64(0) << qint64(0) << qint64(256'000'000'000 / 48000) << 0;
+}
+
+// Reports every 10 ms of the frame heard at their time: the clock moves only
+// where the stream lost (or skipped) time, at once, by that time, not where
+// only the server's account moved a little, and places every tick on the
+// frame really heard at it.
+void TestSoundOutput::heardClockMovesOnlyWithTheStream()
+{
+    QFETCH(qint64, scatterNs);
+    QFETCH(qint64, outlierNs);
+    QFETCH(qint64, lostNs);
+    QFETCH(qint64, stepNs);
+    QFETCH(int, reanchors);
+    StreamClock clock(44100, 0, ClockReports::Heard);
+    QRandomGenerator random(11);
+    const qint64 startNs = 5'000'000'000;
+    const auto heardAt = [&](qint64 sinceStartNs) {
+        return (sinceStartNs - (sinceStartNs >= 20'000'000'000 ? lostNs : 0)) * 44100 / 1'000'000'000;
+    };
+    qint64 movedNs = 0, movedAfterReports = -1;
+    for (qint64 k = 1; k <= 3000; ++k) {
+        const qint64 sinceStartNs = k * 10'000'000;
+        const qint64 offNs = (k == 1000 ? outlierNs : 0) + (sinceStartNs >= 20'000'000'000 ? stepNs : 0)
+            + qint64(random.bounded(double(2 * scatterNs + 1))) - scatterNs;
+        if (const qint64 moved = clock.noteRendered(startNs + sinceStartNs, heardAt(sinceStartNs - offNs));
+            moved != 0) {
+            movedNs += moved;
+            movedAfterReports = k - 2000;
+        }
+    }
+    QCOMPARE(clock.reanchors(), reanchors);
+    if (reanchors > 0) {
+        QVERIFY2(std::abs(movedNs - lostNs) < 300'000, qPrintable(QString::number(movedNs)));
+        QVERIFY2(movedAfterReports >= 0 && movedAfterReports <= StreamClock::kOffReports,
+                 qPrintable(QString::number(movedAfterReports)));
+    }
+    // Ticks 500 ms apart land 22050 frames apart, within what the scatter
+    // leaves of the frame heard at their time.
+    const qint64 leeway = 1 + scatterNs * 44100 / 1'000'000'000;
+    for (qint64 sinceStartNs = 20'500'000'000; sinceStartNs < 30'000'000'000; sinceStartNs += 500'000'000) {
+        const qint64 frame = clock.frameAt(startNs + sinceStartNs);
+        QVERIFY2(std::abs(frame - heardAt(sinceStartNs)) <= leeway, qPrintable(QString::number(frame - heardAt(sinceStartNs))));
+        QVERIFY(std::abs(clock.frameAt(startNs + sinceStartNs + 500'000'000) - frame - 22050) <= 1);
+    }
+}
+
+void TestSoundOutput::scheduledStartsMoveWithTheStream_data()
+{
+    QTest::addColumn<qint64>("byFrames");
+    QTest::addColumn<int>("startsAt"); // -1: dropped
+    QTest::newRow("frames sound later: starts earlier") << qint64(-300) << 700;
+    QTest::newRow("frames sound earlier: starts later") << qint64(200) << 1200;
+    QTest::newRow("its new frame already rendered: dropped") << qint64(-600) << -1;
+}
+
+// A click scheduled at frame 1000, 512 frames rendered, then the stream's
+// frames move against when they are heard.
+void TestSoundOutput::scheduledStartsMoveWithTheStream()
+{
+    QFETCH(qint64, byFrames);
+    QFETCH(int, startsAt);
+    WavePlayer player(kStereo44k);
+    player.schedule(player.prepare(constantWave(5000, 8192)), 1000);
+    rendered(player, 512);
+    player.moveScheduled(byFrames);
+    const std::vector<float> out = rendered(player, 1024);
+    const auto first = std::find_if(out.begin(), out.end(), [](float sample) { return sample != 0.0f; });
+    QCOMPARE(first == out.end() ? -1 : int(first - out.begin()) / 2 + 512, startsAt);
+    QCOMPARE(player.droppedStarts(), startsAt < 0 ? 1 : 0);
+    QCOMPARE(player.lateStarts(), 0);
+}
+
 void TestSoundOutput::sessionGridKeepsTheFirstInterval_data()
 {
     QTest::addColumn<qint64>("firstOffNs"); // where the first sound went, against the clock's frame for it
@@ -588,6 +682,22 @@ void TestSoundOutput::deviceRendersTheImage()
         }(),
         5000);
     QCOMPARE(longestRun, 2 * 4410);
+}
+
+// A session's click asked for long after its due time (Brisquet was held
+// up) is not played late; a sound outside a session (the end sound) is.
+void TestSoundOutput::sessionClickTooLateIsNotPlayed()
+{
+    const QByteArray click = constantWave(441, 16384);
+    const int droppedBefore = soundOutputCounts().droppedStarts;
+    holdSoundOutput();
+    playWaveImage(click, monotonicNowNs() - 300'000'000);
+    QCOMPARE(soundOutputCounts().droppedStarts, droppedBefore + 1);
+    playWaveImage(click, monotonicNowNs());
+    QCOMPARE(soundOutputCounts().droppedStarts, droppedBefore + 1);
+    releaseSoundOutput();
+    playWaveImage(click, monotonicNowNs() - 300'000'000);
+    QCOMPARE(soundOutputCounts().droppedStarts, droppedBefore + 1);
 }
 
 void TestSoundOutput::missingDeviceStaysSilentWithoutRetrying()
