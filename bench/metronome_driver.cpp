@@ -16,6 +16,7 @@
 #include "system/monotonic_clock.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -30,8 +31,9 @@ int main(int argc, char *argv[])
     const bool naive = argc > 3 && std::string(argv[3]) == "naive";
     if (naive) {
         setSoundPlayHandler([](const QByteArray &image, qint64) {
-            // Due long ago: the player starts it at the next frame it renders.
-            playWaveImageOnDevice(image, monotonicNowNs() - 3'600'000'000'000);
+            // Due well before its frame could be placed, yet not so late that
+            // the output drops it: the player starts it at the next frame it renders.
+            playWaveImageOnDevice(image, monotonicNowNs() - 3 * kUiJitterNs);
         });
     }
 
@@ -46,6 +48,26 @@ int main(int argc, char *argv[])
                     counts.lateStarts, counts.reanchors, counts.droppedStarts, counts.reopens,
                     double(soundHeardDelayNs()) / 1e6);
     };
+    // REPORT_LOG=file: the stream's timing reports, every 5 ms, as
+    // "time-s frame heard-in-ms re-anchors dropped late", for what the server
+    // said around a desktop's events (bench/desktop_events.sh).
+    QTimer reportLog;
+    FILE *reportFile = nullptr;
+    if (const QByteArray path = qgetenv("REPORT_LOG"); !path.isEmpty())
+        reportFile = std::fopen(path.constData(), "w");
+    if (reportFile) {
+        std::fprintf(reportFile, "# wall %.4f monotonic %.4f\n", double(QDateTime::currentMSecsSinceEpoch()) / 1e3,
+                     double(monotonicNowNs()) / 1e9);
+        reportLog.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&reportLog, &QTimer::timeout, &app, [&] {
+            const SoundOutputReport report = soundOutputLastReport();
+            const SoundOutputCounts counts = soundOutputCounts();
+            std::fprintf(reportFile, "%.4f %lld %.3f %d %d %d\n", double(report.atNs) / 1e9,
+                         static_cast<long long>(report.frame), double(report.heardInNs) / 1e6, counts.reanchors,
+                         counts.droppedStarts, counts.lateStarts);
+        });
+        reportLog.start(5);
+    }
     const double cpuBefore = cpuSeconds();
     form.PushButton6_Click();
     if (full) {
@@ -81,6 +103,8 @@ int main(int argc, char *argv[])
         });
     }
     QApplication::exec();
+    if (reportFile)
+        std::fclose(reportFile);
     const double cpu = cpuSeconds() - cpuBefore;
     std::printf("cpu %.3f s\nrss at the end: %ld KiB\n", cpu, residentKiB());
     return 0;
