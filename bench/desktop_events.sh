@@ -94,7 +94,7 @@ for server in ${SERVER:-pulseaudio pipewire}; do
             use_sound_path "$path"
             for round in $(seq "$sessions"); do
                 for bin in "${bins[@]}"; do
-                    label="$server-$rate-$path-$(basename "$(dirname "$(dirname "$bin")")")-$round"
+                    label="$server-$rate-$path-$(basename "$(dirname "$bin")")-$round"
                     echo "== $label"
                     session "$bin" "$label" "$rate"
                 done

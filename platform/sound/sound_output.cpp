@@ -103,7 +103,10 @@ public:
         }
         const WavePlayer::Sound *sound = m_player->prepare(image); // decoding, if any, outside the lock
         m_stream->lock(); // held only to place the start
-        if (m_clockInDoubt) {
+        // Also where the stream has not reported for as long: after Brisquet
+        // was held up the UI thread may run before the stream's thread does.
+        if (m_clockInDoubt
+            || (m_heardClock && m_clock->isAnchored() && monotonicNowNs() - m_lastReport.atNs > kHeldUpNs)) {
             m_stream->unlock();
             ++m_staleRequests;
             return;
