@@ -206,8 +206,11 @@ public:
             const qint64 rate = m_player->format().sampleRate;
             const qint64 heardFrame = frame - heardInNs * rate / 1'000'000'000;
             const qint64 movedNs = m_clock->noteRendered(nowNs, heardFrame);
+            // A click that the move puts into what was already rendered is
+            // played at once if the UI thread's lateness would have been
+            // allowed it (a lost cycle), and not at all if it is further back.
             if (movedNs != 0)
-                m_player->moveScheduled(-movedNs * rate / 1'000'000'000);
+                m_player->moveScheduled(-movedNs * rate / 1'000'000'000, kUiJitterNs * rate / 1'000'000'000);
             if (movedNs != 0 || m_clock->agrees(nowNs, heardFrame))
                 m_clockInDoubt = false;
             return;

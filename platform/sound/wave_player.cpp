@@ -73,13 +73,13 @@ int WavePlayer::dropScheduled()
     return dropped;
 }
 
-void WavePlayer::moveScheduled(qint64 byFrames)
+void WavePlayer::moveScheduled(qint64 byFrames, qint64 mostLateFrames)
 {
     size_t kept = 0;
     for (size_t i = 0; i < m_scheduledCount; ++i) {
         Start start = m_scheduled[(m_scheduledFirst + i) % kMostScheduled];
         start.frame += byFrames;
-        if (start.frame < m_framesRendered) {
+        if (start.frame < m_framesRendered - mostLateFrames) {
             ++m_droppedStarts;
             continue;
         }

@@ -48,9 +48,10 @@ public:
     int dropScheduled();
     // The stream's frames now sound byFrames later (negative) or earlier than
     // when the starts were scheduled: each start still scheduled moves by
-    // byFrames, so that it is heard when it was meant to be; one whose new
-    // frame has already been rendered is dropped (counted), never started late.
-    void moveScheduled(qint64 byFrames);
+    // byFrames, so that it is heard when it was meant to be. One whose new
+    // frame has already been rendered starts at the next frame (a late
+    // start), or, more than mostLateFrames back, is dropped (counted).
+    void moveScheduled(qint64 byFrames, qint64 mostLateFrames);
     // The first of the sounds already begun (rendered from their first
     // frame) that began after frame, if any: the ones a listener at frame
     // has not heard yet. Only the last few starts are remembered.
