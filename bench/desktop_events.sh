@@ -18,7 +18,7 @@
 #   RATES="44100 48000"           the null sink's rate (default both)
 #   BINS="dir ..."                builds of bench_metronome to compare in one
 #                                 run (default build-bench/bench); each one's
-#                                 figures are labelled with its folder
+#                                 figures are labelled with the folder above it
 #   PATHS="native"                use_sound_path in sound_server.sh
 #   LOAD=busy                     four busy loops at nice 0 all along
 # Needs pulseaudio-utils, sox, python3-numpy, and pulseaudio or pipewire,
