@@ -35,21 +35,28 @@ void StreamClock::warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs)
     }
     if (nowNs - m_steadySinceNs < kSettleNs)
         return;
-    if (m_reports == ClockReports::Heard) {
-        // The mean of the reports since the stream settled, as for a block.
-        m_blockSumNs += double(frameZeroNs - m_steadySinceNs);
-        m_blockSumAtNs += double(nowNs - m_steadySinceNs);
-        ++m_blockReports;
-        m_phaseNs = m_steadySinceNs + std::llround(m_blockSumNs / m_blockReports);
-        m_phaseAtNs = m_steadySinceNs + std::llround(m_blockSumAtNs / m_blockReports);
-    } else if (frameZeroNs < m_phaseNs) {
-        m_phaseNs = frameZeroNs;
-        m_phaseAtNs = nowNs;
-    }
+    // The anchor: as for a block, over the reports since the stream settled.
+    takeReport(m_steadySinceNs, nowNs, frameZeroNs, m_phaseNs, m_phaseAtNs);
     if (nowNs - m_steadySinceNs < kSettleNs + kWarmUpNs)
         return;
     m_anchored = true;
     anchor(m_phaseNs, m_phaseAtNs);
+}
+
+void StreamClock::takeReport(qint64 sinceNs, qint64 nowNs, qint64 frameZeroNs, qint64 &valueNs, qint64 &atNs)
+{
+    if (m_reports == ClockReports::Heard) {
+        // Heard reports scatter either way: their mean stands for them.
+        m_blockSumNs += double(frameZeroNs - sinceNs);
+        m_blockSumAtNs += double(nowNs - sinceNs);
+        ++m_blockReports;
+        valueNs = sinceNs + std::llround(m_blockSumNs / m_blockReports);
+        atNs = sinceNs + std::llround(m_blockSumAtNs / m_blockReports);
+    } else if (frameZeroNs < valueNs) {
+        // Callbacks only ever come late: the earliest stands for them.
+        valueNs = frameZeroNs;
+        atNs = nowNs;
+    }
 }
 
 void StreamClock::anchor(qint64 frameZeroNs, qint64 atNs)
@@ -106,17 +113,7 @@ qint64 StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
         if (direction != 0)
             return 0; // not part of the fit until it is the stream's
     }
-    if (m_reports == ClockReports::Heard) {
-        // Heard reports scatter either way: a block's mean stands for it.
-        m_blockSumNs += double(frameZeroNs - m_blockStartNs);
-        m_blockSumAtNs += double(nowNs - m_blockStartNs);
-        ++m_blockReports;
-        m_blockEarliestNs = m_blockStartNs + std::llround(m_blockSumNs / m_blockReports);
-        m_blockEarliestAtNs = m_blockStartNs + std::llround(m_blockSumAtNs / m_blockReports);
-    } else if (frameZeroNs < m_blockEarliestNs) {
-        m_blockEarliestNs = frameZeroNs;
-        m_blockEarliestAtNs = nowNs;
-    }
+    takeReport(m_blockStartNs, nowNs, frameZeroNs, m_blockEarliestNs, m_blockEarliestAtNs);
     // Far ahead of the relation: frames would be rendered before their clicks are placed.
     if (m_reports == ClockReports::Rendered && frameZeroNs < frameZeroAt(nowNs) - kFarAheadNs) {
         const qint64 movedNs = frameZeroNs - frameZeroAt(nowNs);

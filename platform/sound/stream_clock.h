@@ -112,6 +112,9 @@ private:
 
     qint64 timeOfFrameZero(qint64 nowNs, qint64 renderedEnd) const;
     void warmUp(qint64 nowNs, qint64 renderedEnd, qint64 frameZeroNs);
+    // One report into the warm-up's anchor or a block since sinceNs: its
+    // frame-zero time valueNs, as seen at atNs.
+    void takeReport(qint64 sinceNs, qint64 nowNs, qint64 frameZeroNs, qint64 &valueNs, qint64 &atNs);
     void anchor(qint64 frameZeroNs, qint64 atNs);
     void follow(qint64 nowNs);
     bool absorbedStep(qint64 offNs, qint64 nowNs);
