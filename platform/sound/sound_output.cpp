@@ -105,8 +105,7 @@ public:
         m_stream->lock(); // held only to place the start
         // Also where the stream has not reported for as long: after Brisquet
         // was held up the UI thread may run before the stream's thread does.
-        if (m_clockInDoubt
-            || (m_heardClock && m_clock->isAnchored() && monotonicNowNs() - m_lastReport.atNs > kHeldUpNs)) {
+        if (m_clockInDoubt || wasHeldUp(monotonicNowNs())) {
             m_stream->unlock();
             ++m_staleRequests;
             return;
@@ -189,7 +188,7 @@ public:
     }
     void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
     {
-        if (m_heardClock && m_clock->isAnchored() && nowNs - m_lastReport.atNs > kHeldUpNs) {
+        if (wasHeldUp(nowNs)) {
             // The clicks scheduled before were due while the stream was held
             // up, or lie where its frames are no longer heard: none is played.
             m_clockInDoubt = true;
@@ -271,6 +270,13 @@ private:
             return std::max(earliest, wanted);
         const qint64 heardNow = m_lastReport.frame + (monotonicNowNs() - reportHeardAtNs) * rate / 1'000'000'000;
         return std::max(heardNow, wanted);
+    }
+
+    // Whether the stream, its clock anchored on what is heard, has not
+    // reported for kHeldUpNs by nowNs. With the lock held.
+    bool wasHeldUp(qint64 nowNs) const
+    {
+        return m_heardClock && m_clock->isAnchored() && nowNs - m_lastReport.atNs > kHeldUpNs;
     }
 
     // How long after the clock's time for a frame it is heard: measured

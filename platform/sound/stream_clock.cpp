@@ -90,23 +90,11 @@ qint64 StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
         const int direction = offNs >= kLostTimeNs ? 1 : offNs <= -kLostTimeNs ? -1 : 0;
         // Off reports that agree: a stream still refilling after an underrun
         // reports a move that grows from one report to the next.
-        if (direction == 0 || direction != m_offDirection || std::abs(offNs - m_lastOffNs) > kAgreeNs) {
-            m_offReports = 0;
-            m_offSumNs = 0;
-        }
-        m_offDirection = direction;
-        m_lastOffNs = offNs;
-        if (direction != 0) {
-            ++m_offReports;
-            m_offSumNs += offNs;
-        }
-        if (m_offReports >= kOffReports) {
+        if (m_offReports.take(offNs, direction) >= kOffReports) {
             // Moved by what the reports agree on: one report alone is off by its own rounding.
-            const qint64 movedNs = m_offSumNs / m_offReports;
+            const qint64 movedNs = m_offReports.meanNs();
             anchor(frameZeroAt(nowNs) + movedNs, nowNs);
-            m_offReports = 0;
-            m_offSumNs = 0;
-            m_offDirection = 0;
+            m_offReports = {};
             ++m_reanchors;
             return movedNs;
         }
@@ -134,7 +122,7 @@ qint64 StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
     }
     if (m_reports == ClockReports::Heard && absorbedStep(offNs, nowNs)) {
         // The fit starts again from here, the phase stays.
-    } else if (m_lateBlocks == 0 && m_stepBlocks == 0) {
+    } else if (m_lateBlocks == 0 && m_stepBlocks.count == 0) {
         follow(nowNs);
     }
     m_blockStartNs = nowNs;
@@ -147,15 +135,10 @@ qint64 StreamClock::noteRendered(qint64 nowNs, qint64 renderedEnd)
 bool StreamClock::absorbedStep(qint64 offNs, qint64 nowNs)
 {
     const int direction = offNs > kStepNs ? 1 : offNs < -kStepNs ? -1 : 0;
-    if (direction == 0 || direction != m_stepDirection || std::abs(offNs - m_lastStepNs) > kAgreeNs) {
-        m_stepDirection = direction;
-        m_lastStepNs = offNs;
-        m_stepBlocks = direction != 0 ? 1 : 0;
+    if (m_stepBlocks.take(offNs, direction) < 2)
         return false;
-    }
-    m_reportOffsetNs += (offNs + m_lastStepNs) / 2;
-    m_stepDirection = 0;
-    m_stepBlocks = 0;
+    m_reportOffsetNs += m_stepBlocks.meanNs();
+    m_stepBlocks = {};
     m_fit = {};
     m_fit.originNs = nowNs;
     m_fit.originFrameZeroNs = frameZeroAt(nowNs);

@@ -6,6 +6,7 @@
 
 #include <QtGlobal>
 
+#include <cstdlib>
 #include <limits>
 
 // The relation between the monotonic clock and the output stream's frame
@@ -102,6 +103,32 @@ public:
     double driftNsPerS() const { return m_driftNsPerS; }
 
 private:
+    // Offsets in a row off the relation the same way (direction +1 later,
+    // -1 earlier, 0 not off), each within kAgreeNs of the one before.
+    struct AgreeingRun
+    {
+        int count = 0;
+        int direction = 0;
+        qint64 lastNs = 0;
+        qint64 sumNs = 0;
+        // Takes one offset; returns how many agree so far.
+        int take(qint64 offNs, int offDirection)
+        {
+            if (offDirection == 0 || offDirection != direction || std::abs(offNs - lastNs) > kAgreeNs) {
+                count = 0;
+                sumNs = 0;
+            }
+            direction = offDirection;
+            lastNs = offNs;
+            if (offDirection != 0) {
+                ++count;
+                sumNs += offNs;
+            }
+            return count;
+        }
+        qint64 meanNs() const { return sumNs / count; }
+    };
+
     // Sums for the straight-line fit through the blocks' earliest callbacks.
     struct Fit
     {
@@ -145,15 +172,10 @@ private:
     int m_lateBlocks = 0; // in a row, kLostTimeNs or more late
     int m_reanchors = 0;
     ClockReports m_reports;
-    // Heard reports in a row kLostTimeNs or more off the relation, and which way (+1 later, -1 earlier).
-    int m_offReports = 0;
-    int m_offDirection = 0;
-    qint64 m_offSumNs = 0;
-    qint64 m_lastOffNs = 0;
-    // Heard reports: blocks in a row off by a step, which way, the last one's
-    // offset, and the steps taken out of later reports so far.
-    int m_stepBlocks = 0;
-    int m_stepDirection = 0;
-    qint64 m_lastStepNs = 0;
+    // Heard reports: the reports in a row kLostTimeNs or more off the
+    // relation, the blocks in a row off by a step, and the steps taken out of
+    // later reports so far.
+    AgreeingRun m_offReports;
+    AgreeingRun m_stepBlocks;
     qint64 m_reportOffsetNs = 0;
 };
