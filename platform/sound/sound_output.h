@@ -28,14 +28,21 @@
 //
 // The stream opens (holdSoundOutput(), when a session starts) before the
 // first click is due, and closes once it is released and silent, so an idle
-// Brisquet has no audio thread. A stream that is lost (the server went
-// away) is opened again at the next sound; while held, one that does not
-// open is tried again every second, so the clicks come back when the server
-// does, and a new hold tries at once. A working stream costs no timer. A sound
-// requested without a hold never waits for a device. Each distinct image is
+// Brisquet has no audio thread. Opening, starting and closing a stream wait
+// on the server (seconds, where it is held up or still starting): a worker
+// thread does them, and the UI thread never waits. Until the stream is
+// open, nothing sounds; the last sound asked for meanwhile is placed when it
+// opens, unless a session's click is too late by then. A stream that is
+// lost (the server went away) is opened again at the next sound; while
+// held, one that does not open is tried again every second, so the clicks
+// come back when the server does, and a new hold tries at once. A session
+// on SDL's output where the system's own stream is wanted tries for that
+// every second too, and moves to it at a click with none scheduled ahead.
+// A working stream of the system's costs no timer. Each distinct image is
 // decoded once and kept, so a beat does no decoding. Tests observe requests
-// by replacing the player with setSoundPlayHandler(), or drive WavePlayer
-// and StreamClock directly.
+// by replacing the player with setSoundPlayHandler(), or the streams with
+// setStreamOpener() (sound_stream.h), or drive WavePlayer and StreamClock
+// directly.
 #pragma once
 
 #include <QByteArray>
@@ -70,7 +77,9 @@ void dropUnheardSounds();
 // How long after its due time a sound is heard: 0 while no stream is open.
 qint64 soundHeardDelayNs();
 
-enum class SoundOutputState { NotOpened, Open, Unavailable };
+// Opening: the worker is opening a stream. Unavailable: none opened; asked
+// again at the next hold, or every second while held.
+enum class SoundOutputState { NotOpened, Opening, Open, Unavailable };
 SoundOutputState soundOutputState();
 
 struct SoundOutputCounts

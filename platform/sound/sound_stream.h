@@ -7,14 +7,18 @@
 // A stream pulls its output from a StreamFeed on its own thread, with its
 // lock held, and then reports the frame that goes with the moment it was
 // called. A stream that can take back what it wrote also writes output
-// again when asked, from the UI thread. It does not schedule, decode or
-// decide anything: that is sound_output.cpp's.
+// again when asked, from the UI thread. A stream is opened, started and
+// destroyed on the sound output's worker thread, one job at a time there,
+// so these may wait on the server; its other calls come from the UI thread
+// and must not. It does not schedule, decode or decide anything: that is
+// sound_output.cpp's.
 #pragma once
 
 #include "sound/wave_image.h"
 
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 
 class StreamFeed
@@ -77,3 +81,15 @@ std::unique_ptr<SoundStream> openPulseStream(StreamFeed &feed, const char *appNa
 std::unique_ptr<SoundStream> openWasapiStream(StreamFeed &feed);
 // nullptr when SDL finds no audio device.
 std::unique_ptr<SoundStream> openSdlStream(StreamFeed &feed, const char *appName);
+
+// Which stream the sound output asks for: the best that opens (SDL's where
+// the system's own does not), or only the system's own (a session on SDL's
+// tries for it again).
+enum class StreamChoice { Best, OwnOnly };
+// How the sound output opens a stream, on its worker thread (nullptr: none
+// opened). Tests replace it, while no stream is open or opening, to open
+// streams of their own or to hold the opening up as a server would; an
+// empty opener restores the real one. With one installed, a stream that
+// cannot tell when a frame is heard counts as SDL's fallback.
+using StreamOpener = std::function<std::unique_ptr<SoundStream>(StreamFeed &feed, StreamChoice choice)>;
+void setStreamOpener(StreamOpener opener);

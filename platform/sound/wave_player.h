@@ -75,6 +75,7 @@ public:
 
     qint64 framesRendered() const { return m_framesRendered; }
     bool isSilent() const { return !m_playing && m_scheduledCount == 0; }
+    bool hasScheduled() const { return m_scheduledCount != 0; }
     int lateStarts() const { return m_lateStarts; }
     int droppedStarts() const { return m_droppedStarts; }
     const OutputFormat &format() const { return m_format; }

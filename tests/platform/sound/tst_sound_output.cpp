@@ -3,6 +3,7 @@
 #include "sound/device_position.h"
 #include "sound/session_grid.h"
 #include "sound/sound_output.h"
+#include "sound/sound_stream.h"
 #include "sound/stream_clock.h"
 #include "sound/wave_player.h"
 #include "system/monotonic_clock.h"
@@ -12,10 +13,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace {
@@ -38,6 +41,96 @@ std::vector<float> rendered(WavePlayer &player, int frames)
 QString diskAudioFile()
 {
     return QString::fromLocal8Bit(qgetenv("SDL_DISKAUDIOFILE"));
+}
+
+// Stream locks taken again by a thread that holds them: a stream whose lock
+// is a plain mutex (PipeWire's, Windows's) would hang there.
+std::atomic<int> relocks{0};
+
+// A stream on SDL's disk driver that counts the sounds it renders (each
+// rise from silence), and, if told to, tells when a frame is heard (its
+// estimate as the report): the system's own stream, as far as the output
+// can see. It counts its lock taken twice. With lostAfter,
+// it says it is lost after rendering that many buffers (the server went
+// away) and renders on.
+class CountingStream final : public SoundStream, private StreamFeed
+{
+public:
+    CountingStream(StreamFeed &feed, bool tellsHeard, int lostAfter = -1)
+        : m_feed(feed), m_tellsHeard(tellsHeard), m_lostAfter(lostAfter)
+    {
+        m_inner = openSdlStream(*this, "tst_sound_output");
+    }
+    ~CountingStream() override { m_inner.reset(); }
+
+    bool isOpen() const { return m_inner != nullptr; }
+    std::shared_ptr<std::atomic<int>> starts = std::make_shared<std::atomic<int>>(0);
+
+    OutputFormat format() const override { return m_inner->format(); }
+    void start() override { m_inner->start(); }
+    void lock() override
+    {
+        m_inner->lock();
+        if (m_lockDepth++ > 0)
+            ++relocks;
+    }
+    void unlock() override
+    {
+        --m_lockDepth;
+        m_inner->unlock();
+    }
+    bool isLost() const override { return m_inner->isLost() || (m_lostAfter >= 0 && m_renders >= m_lostAfter); }
+    bool tellsHeardTime() const override { return m_tellsHeard; }
+    qint64 estimatedHeardInNs() const override { return m_inner->estimatedHeardInNs(); }
+    qint64 leadNs() const override { return m_inner->leadNs(); }
+    bool canRewrite() const override { return false; }
+    void rewriteFrom(qint64) override {}
+    qint64 firstRewritableFrame() const override { return 0; }
+
+private:
+    void render(float *out, int frames) override
+    {
+        m_feed.render(out, frames);
+        ++m_renders;
+        const int channels = m_inner->format().channels;
+        for (int i = 0; i < frames; ++i) {
+            const float sample = out[i * channels];
+            if (sample != 0.0f && m_last == 0.0f)
+                ++*starts;
+            m_last = sample;
+        }
+    }
+    void renderAgain(float *, qint64, int) override {}
+    void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
+    {
+        m_feed.noteTiming(nowNs, frame, m_tellsHeard ? m_inner->estimatedHeardInNs() : heardInNs);
+    }
+
+    StreamFeed &m_feed;
+    bool m_tellsHeard;
+    int m_lostAfter;
+    int m_lockDepth = 0; // with the inner lock
+    std::atomic<int> m_renders{0};
+    float m_last = 0.0f;
+    std::unique_ptr<SoundStream> m_inner;
+};
+
+std::unique_ptr<SoundStream> countingStream(StreamFeed &feed, bool tellsHeard,
+                                            std::shared_ptr<std::atomic<int>> *starts)
+{
+    auto stream = std::make_unique<CountingStream>(feed, tellsHeard);
+    if (!stream->isOpen())
+        return nullptr;
+    *starts = stream->starts;
+    return stream;
+}
+
+// The output idle again, its stream closed, for a test that opens its own.
+bool outputClosed()
+{
+    releaseSoundOutput();
+    QTest::qWaitFor([] { return soundOutputState() == SoundOutputState::NotOpened; }, 10000);
+    return soundOutputState() == SoundOutputState::NotOpened;
 }
 
 } // namespace
@@ -81,6 +174,10 @@ private slots:
     void deviceRendersTheImage();
     void sessionClickTooLateIsNotPlayed();
     void missingDeviceStaysSilentWithoutRetrying();
+    void openingKeepsNobodyWaiting_data();
+    void openingKeepsNobodyWaiting();
+    void sessionMovesToTheOwnStreamOnceItOpens();
+    void lostStreamsCloseWhileTheNextOpens();
 };
 
 void TestSoundOutput::decodesPlayableLayouts_data()
@@ -665,7 +762,8 @@ void TestSoundOutput::deviceRendersTheImage()
     QCOMPARE(soundOutputState(), SoundOutputState::NotOpened);
 
     playWaveImage(constantWave(4410, 16384), monotonicNowNs()); // 100 ms at half scale
-    QCOMPARE(soundOutputState(), SoundOutputState::Open);
+    QCOMPARE(soundOutputState(), SoundOutputState::Opening);
+    QTRY_COMPARE(soundOutputState(), SoundOutputState::Open);
 
     // The disk driver writes what the device plays, as 32-bit floats.
     QFile written(diskAudioFile());
@@ -695,6 +793,7 @@ void TestSoundOutput::sessionClickTooLateIsNotPlayed()
     const QByteArray click = constantWave(441, 16384);
     const int droppedBefore = soundOutputCounts().droppedStarts;
     holdSoundOutput();
+    QTRY_COMPARE(soundOutputState(), SoundOutputState::Open);
     playWaveImage(click, monotonicNowNs() - 300'000'000);
     QCOMPARE(soundOutputCounts().droppedStarts, droppedBefore + 1);
     playWaveImage(click, monotonicNowNs());
@@ -759,13 +858,123 @@ void TestSoundOutput::pipeWireReportGivesHeardTime()
     QCOMPARE(heardInNsFromReport(report), heardInNs);
 }
 
+// The stream opens on a worker, held up here as a server that does not
+// answer would: the calls a window makes meanwhile return, and the sound
+// asked for last is played once the stream opens, unless it is a session's
+// click whose time has passed by then.
+void TestSoundOutput::openingKeepsNobodyWaiting_data()
+{
+    QTest::addColumn<bool>("session");
+    QTest::addColumn<int>("dueInMs");
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<int>("openedAfterMs");
+    QTest::addColumn<int>("played");
+    QTest::addColumn<int>("dropped");
+
+    QTest::newRow("a session's click, the stream opening in time") << true << 500 << false << 0 << 1 << 0;
+    QTest::newRow("a session's click, the stream opening after its time") << true << 0 << false << 300 << 0 << 1;
+    QTest::newRow("a session stopped while the stream opens") << true << 500 << true << 0 << 0 << 0;
+    QTest::newRow("a sound outside a session, the stream opening late") << false << 0 << false << 300 << 1 << 0;
+}
+
+void TestSoundOutput::openingKeepsNobodyWaiting()
+{
+    QFETCH(bool, session);
+    QFETCH(int, dueInMs);
+    QFETCH(bool, stopped);
+    QFETCH(int, openedAfterMs);
+    QFETCH(int, played);
+    QFETCH(int, dropped);
+    QVERIFY(outputClosed());
+    QSemaphore serverAnswers;
+    std::shared_ptr<std::atomic<int>> starts;
+    setStreamOpener([&](StreamFeed &feed, StreamChoice) {
+        serverAnswers.acquire();
+        return countingStream(feed, true, &starts);
+    });
+    if (session)
+        holdSoundOutput();
+    playWaveImage(constantWave(441, 16384), monotonicNowNs() + dueInMs * 1'000'000LL);
+    if (stopped)
+        dropUnheardSounds();
+    QCOMPARE(soundOutputState(), SoundOutputState::Opening);
+    QCOMPARE(soundHeardDelayNs(), 0);
+    QTest::qWait(openedAfterMs);
+    serverAnswers.release();
+    QTRY_COMPARE(soundOutputState(), SoundOutputState::Open);
+    QTest::qWait(dueInMs + 300);
+    QCOMPARE(starts->load(), played);
+    QCOMPARE(soundOutputCounts().droppedStarts, dropped);
+    QCOMPARE(relocks.load(), 0);
+    QVERIFY(outputClosed());
+    setStreamOpener({});
+}
+
+// A session that found only SDL's output keeps asking for the system's own
+// stream, and moves to it: every click is played once, on one of them.
+void TestSoundOutput::sessionMovesToTheOwnStreamOnceItOpens()
+{
+    QVERIFY(outputClosed());
+    std::shared_ptr<std::atomic<int>> onFallback;
+    std::shared_ptr<std::atomic<int>> onOwn;
+    int ownTries = 0;
+    setStreamOpener([&](StreamFeed &feed, StreamChoice choice) -> std::unique_ptr<SoundStream> {
+        if (choice == StreamChoice::Best)
+            return countingStream(feed, false, &onFallback);
+        return ++ownTries < 2 ? nullptr : countingStream(feed, true, &onOwn);
+    });
+    holdSoundOutput();
+    QTRY_COMPARE(soundOutputState(), SoundOutputState::Open);
+    const QByteArray click = constantWave(441, 16384);
+    int asked = 0;
+    for (; asked < 40 && !(onOwn && onOwn->load() >= 5); ++asked) {
+        playWaveImage(click, monotonicNowNs());
+        QTest::qWait(100);
+    }
+    QTest::qWait(300);
+    QVERIFY(onOwn);
+    QVERIFY(onOwn->load() >= 5);
+    QCOMPARE(onFallback->load() + onOwn->load(), asked);
+    QCOMPARE(ownTries, 2);
+    QCOMPARE(relocks.load(), 0);
+    QVERIFY(outputClosed());
+    setStreamOpener({});
+}
+
+// Streams lost while they render, one after another: each closes on the
+// worker while the session asks for the next, its thread ending before what
+// it calls goes (the sanitizer builds check that).
+void TestSoundOutput::lostStreamsCloseWhileTheNextOpens()
+{
+    QVERIFY(outputClosed());
+    setStreamOpener([](StreamFeed &feed, StreamChoice) -> std::unique_ptr<SoundStream> {
+        auto stream = std::make_unique<CountingStream>(feed, true, 2);
+        if (!stream->isOpen())
+            return nullptr;
+        return stream;
+    });
+    const int reopensBefore = soundOutputCounts().reopens;
+    holdSoundOutput();
+    const QByteArray click = constantWave(441, 16384);
+    for (int i = 0; i < 300 && soundOutputCounts().reopens - reopensBefore < 10; ++i) {
+        playWaveImage(click, monotonicNowNs());
+        QTest::qWait(10);
+    }
+    QVERIFY(soundOutputCounts().reopens - reopensBefore >= 10);
+    QCOMPARE(relocks.load(), 0);
+    QVERIFY(outputClosed());
+    setStreamOpener({});
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (QCoreApplication::arguments().value(1) == u"child-no-device") {
         playWaveImage(constantWave(100, 1000), monotonicNowNs());
+        QTest::qWaitFor([] { return soundOutputState() != SoundOutputState::Opening; }, 20000);
         const bool unavailable = soundOutputState() == SoundOutputState::Unavailable;
         playWaveImage(constantWave(100, 1000), monotonicNowNs());
+        QTest::qWait(100);
         const bool stillUnavailable = soundOutputState() == SoundOutputState::Unavailable;
         std::puts(unavailable && stillUnavailable ? "silent" : "tried again");
         return 0;
