@@ -16,6 +16,7 @@
 #include "sound/sound_stream.h"
 
 #include "sound/device_position.h"
+#include "sound/wasapi_format.h"
 #include "system/monotonic_clock.h"
 
 #include <windows.h>
@@ -42,7 +43,6 @@ constexpr int kKeepPeriods = 2;
 // What the engine is asked to allocate, in 100-ns units; only kKeepPeriods
 // of it are ever filled.
 constexpr REFERENCE_TIME kBufferDuration = 500'000; // 50 ms
-constexpr int kChannels = 2;
 
 // KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, spelt out so no GUID library is needed.
 constexpr GUID kSubtypeFloat{0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
@@ -56,14 +56,15 @@ void release(T *&object)
     }
 }
 
-bool isStereoFloat(const WAVEFORMATEX &format)
+// An extensible format whose extension is cut short says nothing of its
+// subtype: not float, so the engine converts.
+WasapiMixFormat mixFormatOf(const WAVEFORMATEX &format)
 {
-    if (format.nChannels != kChannels || format.wBitsPerSample != 32)
-        return false;
-    if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
-        return true;
-    return format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && format.cbSize >= 22
-        && IsEqualGUID(reinterpret_cast<const WAVEFORMATEXTENSIBLE &>(format).SubFormat, kSubtypeFloat);
+    const bool isFloat = format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT
+        || (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE
+            && format.cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)
+            && IsEqualGUID(reinterpret_cast<const WAVEFORMATEXTENSIBLE &>(format).SubFormat, kSubtypeFloat));
+    return {int(format.nSamplesPerSec), int(format.nChannels), isFloat, int(format.wBitsPerSample)};
 }
 
 // The performance counter now, in 100-ns units as IAudioClock gives it;
@@ -204,27 +205,26 @@ private:
         WAVEFORMATEX *mix = nullptr;
         if (FAILED(m_client->GetMixFormat(&mix)))
             return false;
-        // Stereo float at the engine's own rate: as it mixes, where it mixes
-        // stereo float; otherwise the engine converts the channels and format.
+        const WasapiRequest request = wasapiRequestFor(mixFormatOf(*mix));
+        CoTaskMemFree(mix);
         WAVEFORMATEXTENSIBLE wanted{};
         wanted.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-        wanted.Format.nChannels = kChannels;
-        wanted.Format.nSamplesPerSec = mix->nSamplesPerSec;
+        wanted.Format.nChannels = WORD(request.channels);
+        wanted.Format.nSamplesPerSec = DWORD(request.sampleRate);
         wanted.Format.wBitsPerSample = 32;
-        wanted.Format.nBlockAlign = kChannels * sizeof(float);
+        wanted.Format.nBlockAlign = WORD(request.channels * sizeof(float));
         wanted.Format.nAvgBytesPerSec = wanted.Format.nSamplesPerSec * wanted.Format.nBlockAlign;
         wanted.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
         wanted.Samples.wValidBitsPerSample = 32;
-        wanted.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+        wanted.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT; // the request is stereo
         wanted.SubFormat = kSubtypeFloat;
         DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST;
-        if (!isStereoFloat(*mix))
+        if (request.autoconvert)
             flags |= AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
-        CoTaskMemFree(mix);
         if (FAILED(m_client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, kBufferDuration, 0, &wanted.Format,
                                         nullptr)))
             return false;
-        m_format = {int(wanted.Format.nSamplesPerSec), kChannels};
+        m_format = {request.sampleRate, request.channels};
 
         REFERENCE_TIME period = 0;
         REFERENCE_TIME engineLatency = 0;
