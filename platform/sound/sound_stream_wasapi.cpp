@@ -9,10 +9,13 @@
 //
 // Everything COM runs on the stream's own thread, in the multithreaded
 // apartment, with the "Pro Audio" scheduling class: opening, rendering and
-// closing. The window's thread only locks the feed to place a click. A
-// change of the default device or a lost device (unplugged, the audio
-// service restarting) makes the stream lost; the sound output opens a new
-// one, which asks for the default device again. It does not reconnect here.
+// closing. The window's thread only locks the feed to place a click.
+// The stream is lost at once when the device enumerator tells that the
+// default moved to another device, or that the device in use was removed,
+// disabled or unplugged or mixes in a new format; otherwise when a call
+// into the engine fails or the engine stops waking it (the audio service
+// restarting). The sound output then opens a new one, which asks for the
+// default device again. It does not reconnect here.
 #include "sound/sound_stream.h"
 
 #include "sound/device_position.h"
@@ -30,6 +33,7 @@
 #include <algorithm>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace {
@@ -77,23 +81,59 @@ qint64 performanceCounterNow100ns(qint64 counterFrequency)
                   + counter.QuadPart % counterFrequency * 10'000'000 / counterFrequency);
 }
 
-// Told by the device enumerator, on a thread of its own, when the default
-// render device of the console role changes: the stream is then lost.
-class DefaultDeviceWatch final : public IMMNotificationClient
+// PKEY_AudioEngine_DeviceFormat, the format the engine mixes a device in:
+// mingw's headers declare it but no library of theirs defines it.
+constexpr PROPERTYKEY kDeviceFormatKey{{0xf19f064d, 0x082c, 0x4e27, {0xbc, 0x73, 0x68, 0x82, 0xa1, 0xbb, 0x8e, 0x4c}},
+                                       0};
+
+// Told by the device enumerator, on a thread of its own, of changes to the
+// render devices. The stream is lost when the console role's default moves
+// to another device, and when the device in use is removed, disabled or
+// unplugged or given a new mix format: its stream plays nothing more, or
+// nothing right, until it is opened again. A notice about another device,
+// or one naming the device in use as the default again, changes nothing.
+// It only sets the stream's atomic: the enumerator's thread must not wait.
+class DeviceWatch final : public IMMNotificationClient
 {
 public:
-    explicit DefaultDeviceWatch(std::atomic<bool> &changed) : m_changed(changed) {}
+    explicit DeviceWatch(std::atomic<bool> &lost) : m_lost(lost) {}
 
-    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override
+    // Before the watch is registered: the id does not change while it is.
+    void setDeviceId(const wchar_t *deviceId) { m_deviceId = deviceId; }
+    // Endpoint ids are opaque strings, compared whole, as the enumerator gives them.
+    bool isInUse(LPCWSTR deviceId) const { return deviceId && m_deviceId == deviceId; }
+
+    // Each role's default is told apart; the stream plays on the console
+    // role's. No id: no render device is left.
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR deviceId) override
     {
-        if (flow == eRender && role == eConsole)
-            m_changed.store(true, std::memory_order_relaxed);
+        if (flow == eRender && role == eConsole && !isInUse(deviceId))
+            lose();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    // Unplugging a device changes its state (not present, unplugged); it
+    // stays listed, so OnDeviceRemoved alone would miss it.
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR deviceId, DWORD state) override
+    {
+        if (state != DEVICE_STATE_ACTIVE && isInUse(deviceId))
+            lose();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR deviceId) override
+    {
+        if (isInUse(deviceId))
+            lose();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR deviceId, const PROPERTYKEY key) override
+    {
+        if (key.pid == kDeviceFormatKey.pid && IsEqualGUID(key.fmtid, kDeviceFormatKey.fmtid) && isInUse(deviceId))
+            lose();
+        return S_OK;
+    }
+    // A device added is not the one in use; should it become the default,
+    // that is a notice of its own.
     HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
 
     // Owned by the stream, which unregisters it before it goes.
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
@@ -109,7 +149,10 @@ public:
     }
 
 private:
-    std::atomic<bool> &m_changed;
+    void lose() { m_lost.store(true, std::memory_order_relaxed); }
+
+    std::atomic<bool> &m_lost;
+    std::wstring m_deviceId; // IMMDevice::GetId of the device in use
 };
 
 class WasapiStream final : public SoundStream
@@ -196,9 +239,18 @@ private:
         if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                     __uuidof(IMMDeviceEnumerator), reinterpret_cast<void **>(&m_enumerator))))
             return false;
-        m_watching = SUCCEEDED(m_enumerator->RegisterEndpointNotificationCallback(&m_watch));
         if (FAILED(m_enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &m_device)))
             return false;
+        LPWSTR deviceId = nullptr;
+        if (FAILED(m_device->GetId(&deviceId)))
+            return false;
+        m_watch.setDeviceId(deviceId);
+        CoTaskMemFree(deviceId);
+        // A default that moved between asking for it and watching is lost
+        // at once; one that moves later is told.
+        m_watching = SUCCEEDED(m_enumerator->RegisterEndpointNotificationCallback(&m_watch));
+        if (m_watching && !isDefaultDevice())
+            m_lost.store(true, std::memory_order_relaxed);
         if (FAILED(m_device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                       reinterpret_cast<void **>(&m_client))))
             return false;
@@ -249,6 +301,19 @@ private:
         QueryPerformanceFrequency(&counterFrequency);
         m_counterFrequency = counterFrequency.QuadPart;
         return SUCCEEDED(m_clock->GetFrequency(&m_positionFrequency));
+    }
+
+    // Whether the device in use is still the console role's default render device.
+    bool isDefaultDevice()
+    {
+        IMMDevice *device = nullptr;
+        if (FAILED(m_enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device)))
+            return false;
+        LPWSTR deviceId = nullptr;
+        const bool same = SUCCEEDED(device->GetId(&deviceId)) && m_watch.isInUse(deviceId);
+        CoTaskMemFree(deviceId);
+        release(device);
+        return same;
     }
 
     // False when stopped before start().
@@ -325,7 +390,7 @@ private:
     HANDLE m_startEvent = nullptr;
     std::atomic<bool> m_lost{false};
     std::atomic<qint64> m_lastHeardInNs{-1}; // the last frame written, from the device's last position
-    DefaultDeviceWatch m_watch;
+    DeviceWatch m_watch;
 
     // Set on the stream's thread before open() returns; read-only after.
     OutputFormat m_format{};
