@@ -47,6 +47,11 @@ constexpr int kKeepPeriods = 2;
 // What the engine is asked to allocate, in 100-ns units; only kKeepPeriods
 // of it are ever filled.
 constexpr REFERENCE_TIME kBufferDuration = 500'000; // 50 ms
+// A device that another program's exclusive stream holds, or that is being
+// changed, refuses an open for a moment: it is tried this many times in
+// all, this far apart. Whoever opens the stream waits through the pauses.
+constexpr int kOpenTries = 3;
+constexpr DWORD kOpenRetryPauseMs = 150;
 
 // KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, spelt out so no GUID library is needed.
 constexpr GUID kSubtypeFloat{0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
@@ -173,17 +178,19 @@ public:
     }
 
     // Waits for the stream's thread to open the device: the audio service
-    // answers at once, or says no.
+    // answers at once, or says no; a busy or changing device takes up to
+    // kOpenTries tries. open() and the destructor may be called on any
+    // thread, one at a time: what the stream's thread set while opening is
+    // seen through the future, and the destructor only signals and joins.
     bool open()
     {
         m_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         m_startEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (!m_stopEvent || !m_startEvent)
             return false;
-        std::promise<bool> opened;
-        std::future<bool> result = opened.get_future();
-        m_thread = std::thread([this, &opened] { run(opened); });
-        return result.get();
+        std::future<bool> opened = m_opened.get_future();
+        m_thread = std::thread([this] { run(); });
+        return opened.get();
     }
 
     OutputFormat format() const override { return m_format; }
@@ -207,24 +214,21 @@ public:
     qint64 firstRewritableFrame() const override { return 0; }
 
 private:
-    // The stream's thread: opens, answers opened, then renders until stopped or lost.
-    void run(std::promise<bool> &opened)
+    // The stream's thread: opens, answers m_opened, then renders until stopped or lost.
+    void run()
     {
         const bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         DWORD taskIndex = 0;
         HANDLE mmcss = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
         const bool ready = comStarted && openDevice();
-        opened.set_value(ready);
+        m_opened.set_value(ready);
         if (ready && waitForStart())
             render();
         if (m_client)
             m_client->Stop();
         if (m_enumerator && m_watching)
             m_enumerator->UnregisterEndpointNotificationCallback(&m_watch);
-        release(m_clock);
-        release(m_renderClient);
-        release(m_client);
-        release(m_device);
+        releaseDevice();
         release(m_enumerator);
         if (m_wakeEvent)
             CloseHandle(m_wakeEvent);
@@ -234,29 +238,58 @@ private:
             CoUninitialize();
     }
 
+    // The enumerator, then the default device, tried again where it is busy
+    // or changing; then the watch, once the device's id is known.
     bool openDevice()
     {
         if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                     __uuidof(IMMDeviceEnumerator), reinterpret_cast<void **>(&m_enumerator))))
             return false;
-        if (FAILED(m_enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &m_device)))
+        m_wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!m_wakeEvent)
             return false;
-        LPWSTR deviceId = nullptr;
-        if (FAILED(m_device->GetId(&deviceId)))
-            return false;
-        m_watch.setDeviceId(deviceId);
-        CoTaskMemFree(deviceId);
+        for (int tries = 1;; ++tries) {
+            const HRESULT result = openDefaultDevice();
+            if (SUCCEEDED(result))
+                break;
+            releaseDevice();
+            // Another program's exclusive stream holds the device, or it is
+            // being changed (a new mix format, a new default): either may
+            // pass within moments. Nothing else is tried again.
+            const bool passing = result == AUDCLNT_E_DEVICE_IN_USE || result == AUDCLNT_E_DEVICE_INVALIDATED;
+            if (!passing || tries == kOpenTries)
+                return false;
+            Sleep(kOpenRetryPauseMs);
+        }
         // A default that moved between asking for it and watching is lost
         // at once; one that moves later is told.
         m_watching = SUCCEEDED(m_enumerator->RegisterEndpointNotificationCallback(&m_watch));
         if (m_watching && !isDefaultDevice())
             m_lost.store(true, std::memory_order_relaxed);
-        if (FAILED(m_device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                      reinterpret_cast<void **>(&m_client))))
-            return false;
+        LARGE_INTEGER counterFrequency;
+        QueryPerformanceFrequency(&counterFrequency);
+        m_counterFrequency = counterFrequency.QuadPart;
+        return true;
+    }
+
+    // The console role's default render device, opened up to its clock; the
+    // first failure, with what was got so far left for releaseDevice().
+    HRESULT openDefaultDevice()
+    {
+        if (const HRESULT result = m_enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &m_device); FAILED(result))
+            return result;
+        LPWSTR deviceId = nullptr;
+        if (const HRESULT result = m_device->GetId(&deviceId); FAILED(result))
+            return result;
+        m_watch.setDeviceId(deviceId);
+        CoTaskMemFree(deviceId);
+        if (const HRESULT result = m_device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                                      reinterpret_cast<void **>(&m_client));
+            FAILED(result))
+            return result;
         WAVEFORMATEX *mix = nullptr;
-        if (FAILED(m_client->GetMixFormat(&mix)))
-            return false;
+        if (const HRESULT result = m_client->GetMixFormat(&mix); FAILED(result))
+            return result;
         const WasapiRequest request = wasapiRequestFor(mixFormatOf(*mix));
         CoTaskMemFree(mix);
         WAVEFORMATEXTENSIBLE wanted{};
@@ -273,34 +306,43 @@ private:
         DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST;
         if (request.autoconvert)
             flags |= AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
-        if (FAILED(m_client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, kBufferDuration, 0, &wanted.Format,
-                                        nullptr)))
-            return false;
+        if (const HRESULT result = m_client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, kBufferDuration, 0,
+                                                        &wanted.Format, nullptr);
+            FAILED(result))
+            return result;
         m_format = {request.sampleRate, request.channels};
 
         REFERENCE_TIME period = 0;
         REFERENCE_TIME engineLatency = 0;
         UINT32 bufferFrames = 0;
-        if (FAILED(m_client->GetDevicePeriod(&period, nullptr)) || FAILED(m_client->GetBufferSize(&bufferFrames)))
-            return false;
-        if (SUCCEEDED(m_client->GetStreamLatency(&engineLatency)))
-            m_engineLatencyNs = qint64(engineLatency) * 100;
+        if (const HRESULT result = m_client->GetDevicePeriod(&period, nullptr); FAILED(result))
+            return result;
+        if (const HRESULT result = m_client->GetBufferSize(&bufferFrames); FAILED(result))
+            return result;
+        m_engineLatencyNs = SUCCEEDED(m_client->GetStreamLatency(&engineLatency)) ? qint64(engineLatency) * 100 : 0;
         m_bufferFrames = int(bufferFrames);
         m_periodNs = qint64(period) * 100;
         m_keepFrames = std::min(m_bufferFrames, int(qint64(m_format.sampleRate) * period * kKeepPeriods / 10'000'000));
         m_keepNs = qint64(m_keepFrames) * 1'000'000'000 / m_format.sampleRate;
 
-        m_wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (!m_wakeEvent || FAILED(m_client->SetEventHandle(m_wakeEvent)))
-            return false;
-        if (FAILED(m_client->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void **>(&m_renderClient))))
-            return false;
-        if (FAILED(m_client->GetService(__uuidof(IAudioClock), reinterpret_cast<void **>(&m_clock))))
-            return false;
-        LARGE_INTEGER counterFrequency;
-        QueryPerformanceFrequency(&counterFrequency);
-        m_counterFrequency = counterFrequency.QuadPart;
-        return SUCCEEDED(m_clock->GetFrequency(&m_positionFrequency));
+        if (const HRESULT result = m_client->SetEventHandle(m_wakeEvent); FAILED(result))
+            return result;
+        if (const HRESULT result = m_client->GetService(__uuidof(IAudioRenderClient),
+                                                        reinterpret_cast<void **>(&m_renderClient));
+            FAILED(result))
+            return result;
+        if (const HRESULT result = m_client->GetService(__uuidof(IAudioClock), reinterpret_cast<void **>(&m_clock));
+            FAILED(result))
+            return result;
+        return m_clock->GetFrequency(&m_positionFrequency);
+    }
+
+    void releaseDevice()
+    {
+        release(m_clock);
+        release(m_renderClient);
+        release(m_client);
+        release(m_device);
     }
 
     // Whether the device in use is still the console role's default render device.
@@ -386,6 +428,9 @@ private:
     // placed; never across a call into the audio engine.
     std::mutex m_lock;
     std::thread m_thread;
+    // The stream's own, not open()'s: its thread may still be inside
+    // set_value() when open() has its answer and returns.
+    std::promise<bool> m_opened;
     HANDLE m_stopEvent = nullptr;
     HANDLE m_startEvent = nullptr;
     std::atomic<bool> m_lost{false};
