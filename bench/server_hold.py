@@ -19,9 +19,10 @@
 #          fresh Brisquet); then the first intervals the sink plays once
 #          the server is let go (bench_click_onsets, first click kept)
 #   stop:  a session ticking, the server held 250 ms after a light, Stop
-#          pressed 100 ms later; then the clicks the sink plays once the
-#          server is let go (none is of a beat shown), and a next Start
-#          with the server running: its answer and first intervals
+#          pressed 100 ms later; then the session's clicks against its
+#          lights, the clicks the sink plays once the server is let go, and
+#          a next Start with the server running: its answer and first
+#          intervals
 #   close: the same, but the window closed as a window manager closes it
 #          (WM_DELETE_WINDOW, openbox's close button or Alt+F4): when the
 #          window is gone from the X server (unmapped or destroyed), and
@@ -163,7 +164,7 @@ def intervals(samples, work):
     if not os.path.exists(errors):
         return "no clicks"
     with open(errors) as f:
-        off = [float(line) for line in f][:4]
+        off = [float(line) for line in f][:5]
     return " ".join(f"{(PERIOD_MS * RATE / 1000 + e) * 1000 / RATE:.1f} ({e:+.0f})" for e in off) or "one click"
 
 
@@ -214,6 +215,9 @@ def after(t0, t):
     return f"{t - t0:.0f}"
 
 
+polls = []  # when the window was read, for the reading's period
+
+
 def watch(t0, checks, server, cutoff=GIVE_UP_MS):
     """Polls until every check has held once (and the server is let go
     HOLD_MS after t0), or cutoff. checks: name -> function of the time; returns
@@ -222,6 +226,7 @@ def watch(t0, checks, server, cutoff=GIVE_UP_MS):
     released = None
     while True:
         t = now_ms()
+        polls.append(t)
         if server.held and t >= t0 + HOLD_MS:
             released = server.release()
         for name, check in checks.items():
@@ -235,18 +240,30 @@ def watch(t0, checks, server, cutoff=GIVE_UP_MS):
     return seen, released
 
 
-def wait_lights(win, count, past_ms):
+class Lights:
+    """Counts the newly lit markers in the rows read."""
+
+    def __init__(self):
+        self.count, self.last, self.at = 0, None, None
+
+    def see(self, row):
+        current = lit(row)
+        if current is not None and current != self.last:
+            self.count, self.at = self.count + 1, now_ms()
+        self.last = current
+        return row
+
+
+def wait_lights(win, count, past_ms, lights=None):
     """Waits for `count` newly lit markers, then until past_ms after the last."""
-    last, seen, t_lit, end = lit(win.row()), 0, None, now_ms() + 10000
-    while seen < count and now_ms() < end:
-        current = lit(win.row())
-        if current is not None and current != last:
-            seen, t_lit = seen + 1, now_ms()
-        last = current
+    lights = lights or Lights()
+    end = now_ms() + 10000
+    while lights.count < count and now_ms() < end:
+        lights.see(win.row())
         time.sleep(0.002)
-    if t_lit is None:
+    if lights.at is None:
         raise SystemExit("no light within 10 s of the Start press")
-    time.sleep(max(0.0, (t_lit + past_ms - now_ms()) / 1000))
+    time.sleep(max(0.0, (lights.at + past_ms - now_ms()) / 1000))
 
 
 class Bench:
@@ -327,13 +344,14 @@ class Bench:
             rec = Recorder(self.source)
             time.sleep(0.3)
             press_space(self.d)
-            wait_lights(win, 3, 250)
+            lights = Lights()
+            wait_lights(win, 3, 250, lights)
             held_at = rec.frames()
             self.server.hold()
             time.sleep(0.1)
             t0 = press_space(self.d)
             seen, released = watch(t0, {
-                "circles": lambda t: win.row() == idle,
+                "circles": lambda t: lights.see(win.row()) == idle,
                 "caption": lambda t: self.caption(win.button()) == "start",
             }, self.server)
             time.sleep(1.5)
@@ -346,10 +364,17 @@ class Bench:
             samples = rec.stop()
         finally:
             prog.end()
-        late = len(onsets(samples[held_at:next_at]))
+        # The session's clicks against its lights (more clicks: a beat never
+        # shown was heard; fewer: a beat shown was not), and of them, those
+        # the sink played once the server was let go, each at its place on
+        # the sink's timeline after the hold (the recording stalls with the sink).
+        clicks = len(onsets(samples[:next_at]))
+        late = [f * 1000 / RATE for f in onsets(samples[held_at:next_at])]
         return {"stop: circles off": after(t0, seen["circles"]),
                 "stop: Start caption": after(t0, seen["caption"]),
-                "stop: clicks once the server is let go": str(late),
+                "stop: the session's clicks/lights": f"{clicks}/{lights.count}",
+                "stop: clicks once let go (ms after the hold)":
+                    f"{len(late)}" + (f" ({' '.join(f'{t:.0f}' for t in late)})" if late else ""),
                 "next Start: circles": after(t1, nxt["circles"]),
                 "next Start: first intervals, ms (samples off)": intervals(samples[next_at:], self.work)}
 
@@ -394,8 +419,10 @@ def run_all(bench, label, runs):
     finally:
         if bench.server.held:
             bench.server.release()
+    gaps = sorted(b - a for a, b in zip(polls, polls[1:]) if b - a < 100)
     print(f"== {label}: ms after the press (>{GIVE_UP_MS}: not within {GIVE_UP_MS / 1000:g} s;"
-          f" the server is let go {HOLD_MS} ms after the press), one column a run")
+          f" the server is let go {HOLD_MS} ms after the press), one column a run;"
+          f" the window read every {statistics.median(gaps):.1f} ms (p99 {gaps[len(gaps) * 99 // 100]:.1f})")
     width = max(len(name) for name in table)
     for name, values in table.items():
         if "intervals" in name:
