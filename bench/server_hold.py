@@ -150,7 +150,9 @@ def onsets(samples, threshold=800, quiet_frames=RATE * 40 // 1000):
 
 
 def intervals(samples, work):
-    """The first intervals, in ms and in samples off the period, by bench_click_onsets."""
+    """The first intervals, in ms and in samples off the period, by
+    bench_click_onsets, after the first clicks' kinds (A accent, c click:
+    a session starts with its accent)."""
     path, errors = os.path.join(work, "part.wav"), os.path.join(work, "errors.txt")
     with wave.open(path, "wb") as w:
         w.setnchannels(2)
@@ -159,13 +161,14 @@ def intervals(samples, work):
         w.writeframes(np.repeat(samples, 2).astype("<i2").tobytes())
     if os.path.exists(errors):
         os.remove(errors)
-    subprocess.run([os.environ["ONSETS"], path, str(PERIOD_MS), errors], env=dict(os.environ, KEEP_FIRST_CLICK="1"),
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    out = subprocess.run([os.environ["ONSETS"], path, str(PERIOD_MS), errors], capture_output=True, text=True,
+                         env=dict(os.environ, KEEP_FIRST_CLICK="1")).stdout
     if not os.path.exists(errors):
-        return "no clicks"
+        return "fewer than 3 clicks"
+    pattern = next((line.split()[1] for line in out.splitlines() if line.startswith("pattern ")), "?")
     with open(errors) as f:
         off = [float(line) for line in f][:5]
-    return " ".join(f"{(PERIOD_MS * RATE / 1000 + e) * 1000 / RATE:.1f} ({e:+.0f})" for e in off) or "one click"
+    return f"{pattern[:6]}: " + " ".join(f"{(PERIOD_MS * RATE / 1000 + e) * 1000 / RATE:.1f} ({e:+.0f})" for e in off)
 
 
 class Program:
