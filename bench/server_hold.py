@@ -115,7 +115,7 @@ class Recorder:
                                      "--format=s16le", f"--rate={RATE}", "--channels=1"],
                                     stdout=subprocess.PIPE, bufsize=0)
         self.audio, self.arrivals, self.lock = bytearray(), [], threading.Lock()
-        self.reader = threading.Thread(target=self._read)
+        self.reader = threading.Thread(target=self._read, daemon=True)  # a run that gives up must not wait on it
         self.reader.start()
 
     def _read(self):
