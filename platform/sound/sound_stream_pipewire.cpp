@@ -44,8 +44,11 @@ constexpr char kCycleLatency[] = "1024/48000";
 constexpr qint64 kCycleNs = 1024 * 1'000'000'000LL / 48000;
 // Where the server does not say its graph's rate: PipeWire's default.
 constexpr int kUsualGraphRate = 48000;
-// How long opening waits for the server's answers, and a start for the first cycle.
-constexpr int kConnectTimeoutMs = 2000;
+// How long opening waits for the server's answers, and a start for the
+// first cycle. Opening runs on the sound output's worker: a server slow to
+// answer (held up, or still starting) is waited for rather than passed over
+// for a client of lesser kind that would wait on the same server.
+constexpr int kConnectTimeoutMs = 10000;
 constexpr int kStartTimeoutMs = 100;
 
 class PipeWireStream final : public SoundStream

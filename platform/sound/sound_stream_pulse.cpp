@@ -57,8 +57,12 @@ constexpr BufferSizes kPulseAudioSizes{200, 80, 20};
 // server's own choice of request, 10 ms, cost twice the CPU; 20 ms requests
 // in a 40 ms buffer made PulseAudio's null sink run 1800 ppm fast.)
 constexpr BufferSizes kPipeWireSizes{40, 15, 20};
-constexpr int kConnectTimeoutMs = 2000;
-// A start waits this long at most for the server to confirm it (on the UI thread).
+// Opening runs on the sound output's worker, not the window's thread: a
+// server slow to answer (still starting, or held up) is waited for, rather
+// than passed over for SDL's output, which would wait on the same server
+// and then hold the session on a stream that cannot tell when it is heard.
+constexpr int kConnectTimeoutMs = 10000;
+// A start waits this long at most for the server to confirm it.
 constexpr int kStartTimeoutMs = 100;
 // While the stream's timing is not known, the server is asked for it at most this often.
 constexpr qint64 kTimingAskNs = 20'000'000;

@@ -9,7 +9,8 @@
 //
 // Everything COM runs on the stream's own thread, in the multithreaded
 // apartment, with the "Pro Audio" scheduling class: opening, rendering and
-// closing. The window's thread only locks the feed to place a click.
+// closing (the stream is opened and destroyed on the sound output's worker).
+// The window's thread only locks the feed to place a click.
 // The stream is lost at once when the device enumerator tells that the
 // default moved to another device, or that the device in use was removed,
 // disabled or unplugged or mixes in a new format; otherwise when a call
