@@ -39,7 +39,8 @@ import wave
 
 import numpy as np
 from Xlib import X, display, error
-from Xlib.ext import xtest
+
+from light_to_sound import press_space  # Space on the focused button, through XTest
 from Xlib.protocol import event
 
 RATE = 44100
@@ -85,16 +86,6 @@ def lit(row):
         if red < 0xE0 and abs(red - green) < 8:
             return k
     return None
-
-
-def press_space(d):
-    """Space on the focused button, through XTest; returns when it was sent (ms)."""
-    code = d.keysym_to_keycode(0x20)
-    pressed = now_ms()
-    xtest.fake_input(d, X.KeyPress, code)
-    xtest.fake_input(d, X.KeyRelease, code)
-    d.sync()
-    return pressed
 
 
 def send_close(d, win):
