@@ -19,7 +19,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -47,80 +50,89 @@ QString diskAudioFile()
 // is a plain mutex (PipeWire's, Windows's) would hang there.
 std::atomic<int> relocks{0};
 
-// A stream on SDL's disk driver that counts the sounds it renders (each
-// rise from silence), and, if told to, tells when a frame is heard (its
-// estimate as the report): the system's own stream, as far as the output
-// can see. It counts its lock taken twice. With lostAfter,
-// it says it is lost after rendering that many buffers (the server went
+// A stream of the test's own: a thread renders 10 ms of output every 10 ms
+// and, if told to, reports each frame heard 20 ms after it was rendered
+// (the system's own stream, as far as the output can see). It counts the
+// sounds it renders (each rise from silence) and its lock taken twice. With
+// lostAfter, it says it is lost after that many buffers (the server went
 // away) and renders on.
-class CountingStream final : public SoundStream, private StreamFeed
+class CountingStream final : public SoundStream
 {
 public:
+    static constexpr int kBufferFrames = 441;
+    static constexpr qint64 kHeardInNs = 20'000'000;
+
     CountingStream(StreamFeed &feed, bool tellsHeard, int lostAfter = -1)
         : m_feed(feed), m_tellsHeard(tellsHeard), m_lostAfter(lostAfter)
     {
-        m_inner = openSdlStream(*this, "tst_sound_output");
     }
-    ~CountingStream() override { m_inner.reset(); }
+    ~CountingStream() override
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
 
-    bool isOpen() const { return m_inner != nullptr; }
     std::shared_ptr<std::atomic<int>> starts = std::make_shared<std::atomic<int>>(0);
 
-    OutputFormat format() const override { return m_inner->format(); }
-    void start() override { m_inner->start(); }
+    OutputFormat format() const override { return kStereo44k; }
+    void start() override { m_thread = std::thread([this] { run(); }); }
     void lock() override
     {
-        m_inner->lock();
+        m_lock.lock();
         if (m_lockDepth++ > 0)
             ++relocks;
     }
     void unlock() override
     {
         --m_lockDepth;
-        m_inner->unlock();
+        m_lock.unlock();
     }
-    bool isLost() const override { return m_inner->isLost() || (m_lostAfter >= 0 && m_renders >= m_lostAfter); }
+    bool isLost() const override { return m_lostAfter >= 0 && m_renders >= m_lostAfter; }
     bool tellsHeardTime() const override { return m_tellsHeard; }
-    qint64 estimatedHeardInNs() const override { return m_inner->estimatedHeardInNs(); }
-    qint64 leadNs() const override { return m_inner->leadNs(); }
+    qint64 estimatedHeardInNs() const override { return kHeardInNs; }
+    qint64 leadNs() const override { return 10'000'000; }
     bool canRewrite() const override { return false; }
     void rewriteFrom(qint64) override {}
     qint64 firstRewritableFrame() const override { return 0; }
 
 private:
-    void render(float *out, int frames) override
+    void run()
     {
-        m_feed.render(out, frames);
-        ++m_renders;
-        const int channels = m_inner->format().channels;
-        for (int i = 0; i < frames; ++i) {
-            const float sample = out[i * channels];
-            if (sample != 0.0f && m_last == 0.0f)
-                ++*starts;
-            m_last = sample;
+        std::vector<float> out(kBufferFrames * 2);
+        float last = 0.0f;
+        qint64 written = 0;
+        while (!m_stop) {
+            {
+                std::lock_guard<std::recursive_mutex> locked(m_lock);
+                m_feed.render(out.data(), kBufferFrames);
+                written += kBufferFrames;
+                m_feed.noteTiming(monotonicNowNs(), written, m_tellsHeard ? kHeardInNs : -1);
+            }
+            for (int i = 0; i < kBufferFrames; ++i) {
+                if (out[i * 2] != 0.0f && last == 0.0f)
+                    ++*starts;
+                last = out[i * 2];
+            }
+            ++m_renders;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-    }
-    void renderAgain(float *, qint64, int) override {}
-    void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
-    {
-        m_feed.noteTiming(nowNs, frame, m_tellsHeard ? m_inner->estimatedHeardInNs() : heardInNs);
     }
 
     StreamFeed &m_feed;
     bool m_tellsHeard;
     int m_lostAfter;
-    int m_lockDepth = 0; // with the inner lock
+    std::recursive_mutex m_lock; // recursive, so a relock is counted rather than hung
+    int m_lockDepth = 0;         // with m_lock
     std::atomic<int> m_renders{0};
-    float m_last = 0.0f;
-    std::unique_ptr<SoundStream> m_inner;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 std::unique_ptr<SoundStream> countingStream(StreamFeed &feed, bool tellsHeard,
                                             std::shared_ptr<std::atomic<int>> *starts)
 {
     auto stream = std::make_unique<CountingStream>(feed, tellsHeard);
-    if (!stream->isOpen())
-        return nullptr;
     *starts = stream->starts;
     return stream;
 }
@@ -948,10 +960,7 @@ void TestSoundOutput::lostStreamsCloseWhileTheNextOpens()
 {
     QVERIFY(outputClosed());
     setStreamOpener([](StreamFeed &feed, StreamChoice) -> std::unique_ptr<SoundStream> {
-        auto stream = std::make_unique<CountingStream>(feed, true, 2);
-        if (!stream->isOpen())
-            return nullptr;
-        return stream;
+        return std::make_unique<CountingStream>(feed, true, 2);
     });
     const int reopensBefore = soundOutputCounts().reopens;
     holdSoundOutput();
