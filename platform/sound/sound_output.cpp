@@ -1,5 +1,6 @@
 #include "sound/sound_output.h"
 
+#include "sound/feed_channel.h"
 #include "sound/session_grid.h"
 #include "sound/sound_stream.h"
 #include "sound/stream_clock.h"
@@ -91,13 +92,87 @@ struct Report
     qint64 heardInNs = -1;
 };
 
-// What one open stream's thread calls, with the stream's lock held: the
-// player and the clock it feeds, and what the stream last reported. The UI
-// thread reads and places through it with the same lock.
+constexpr qint64 kNotMeasured = std::numeric_limits<qint64>::min();
+
+// What the UI thread knows of a feed: the clock, the stream's last report
+// and what the player did, as the stream's thread last published them.
+struct FeedState
+{
+    StreamClock clock{44100};
+    Report lastReport;
+    bool heardClock = false;   // the stream tells when a frame is heard: the clock follows that
+    bool clockInDoubt = false; // the stream was held up, its clock not yet confirmed
+    quint32 heldUps = 0;       // how often the stream was found held up: a request placed before is stale
+    qint64 movedFrames = 0;    // how far the scheduled starts have moved with the stream, in all
+    bool silent = true;
+    bool hasScheduled = false;
+    int lateStarts = 0;
+    int droppedStarts = 0; // the player's, those the stream's being held up dropped, and stale requests
+    qint64 measuredHeardAfterNs = kNotMeasured; // a stream that cannot tell it: how long after the clock's time
+};
+
+// Whether the stream, its clock anchored on what is heard, had not reported
+// for kHeldUpNs by nowNs.
+bool wasHeldUp(const FeedState &state, qint64 nowNs)
+{
+    return state.heardClock && state.clock.isAnchored() && nowNs - state.lastReport.atNs > kHeldUpNs;
+}
+
+// What one open stream's thread calls: the player and the clock it feeds.
+// The stream's thread never waits on the UI thread: the UI thread's
+// requests come through a queue it drains before it renders, and it
+// publishes its state after each report. A stream that writes its output
+// again (PulseAudio's) calls the feed with its own lock held, and the UI
+// thread, holding that lock, may then drain, read and change the feed
+// itself (the *Locked functions).
 class OutputFeed final : public StreamFeed
 {
 public:
-    void render(float *out, int frames) override { player->render(out, frames); }
+    // A click to start at frame (StreamClock::kAtOnce: at the next one),
+    // placed on the state published with movedFrames and heldUps; or all
+    // scheduled starts to be dropped.
+    struct Request
+    {
+        const WavePlayer::Sound *sound = nullptr;
+        qint64 frame = 0;
+        qint64 movedFrames = 0;
+        quint32 heldUps = 0;
+        bool dropScheduled = false;
+    };
+
+    // Before the stream starts.
+    void setUp(std::unique_ptr<WavePlayer> soundPlayer, double driftNsPerS, bool heard)
+    {
+        player = std::move(soundPlayer);
+        m_state.clock = StreamClock(player->format().sampleRate, driftNsPerS,
+                                    heard ? ClockReports::Heard : ClockReports::Rendered);
+        m_state.heardClock = heard;
+        publish();
+    }
+
+    // The UI thread.
+    FeedState published() const
+    {
+        FeedState state;
+        m_published.load(state);
+        return state;
+    }
+    // False when the queue is full (the stream's thread has not run for a while).
+    bool request(const Request &request) { return m_requests.push(request); }
+
+    // With the stream's lock held: the requests taken, the state as it is.
+    const FeedState &liveLocked()
+    {
+        takeRequests();
+        return m_state;
+    }
+    void publishLocked() { publish(); }
+
+    void render(float *out, int frames) override
+    {
+        takeRequests();
+        player->render(out, frames);
+    }
     void renderAgain(float *out, qint64 fromFrame, int frames) override
     {
         player->renderAgain(out, fromFrame, frames);
@@ -105,14 +180,43 @@ public:
 
     void noteTiming(qint64 nowNs, qint64 frame, qint64 heardInNs) override
     {
-        if (wasHeldUp(nowNs)) {
+        noteReport(nowNs, frame, heardInNs);
+        publish();
+    }
+
+    // The stream's thread's; prepare() on the UI thread, which render() allows.
+    std::unique_ptr<WavePlayer> player;
+
+private:
+    void takeRequests()
+    {
+        Request request;
+        while (m_requests.pop(request)) {
+            if (request.dropScheduled) {
+                player->dropScheduled();
+            } else if (request.heldUps != m_state.heldUps) {
+                ++m_staleRequests; // placed before the stream was found held up
+            } else {
+                const qint64 frame = request.frame == StreamClock::kAtOnce
+                    ? request.frame
+                    : request.frame + (m_state.movedFrames - request.movedFrames);
+                player->schedule(request.sound, frame);
+            }
+        }
+    }
+
+    void noteReport(qint64 nowNs, qint64 frame, qint64 heardInNs)
+    {
+        StreamClock &clock = m_state.clock;
+        if (wasHeldUp(m_state, nowNs)) {
             // The clicks scheduled before were due while the stream was held
             // up, or lie where its frames are no longer heard: none is played.
-            clockInDoubt = true;
-            droppedWhenHeldUp += player->dropScheduled();
+            m_state.clockInDoubt = true;
+            ++m_state.heldUps;
+            m_droppedWhenHeldUp += player->dropScheduled();
         }
-        lastReport = {nowNs, frame, heardInNs};
-        if (heardClock) {
+        m_state.lastReport = {nowNs, frame, heardInNs};
+        if (m_state.heardClock) {
             // The clock follows what is heard; where the server says its
             // frames now sound later (time lost) or earlier, the clicks
             // scheduled but not yet rendered move with them, so they are heard
@@ -121,46 +225,48 @@ public:
                 return;
             const qint64 rate = player->format().sampleRate;
             const qint64 heardFrame = frame - heardInNs * rate / 1'000'000'000;
-            const qint64 movedNs = clock->noteRendered(nowNs, heardFrame);
+            const qint64 movedNs = clock.noteRendered(nowNs, heardFrame);
             // A click that the move puts into what was already rendered is
             // played at once if the UI thread's lateness would have been
             // allowed it (a lost cycle), and not at all if it is further back.
-            if (movedNs != 0)
-                player->moveScheduled(-movedNs * rate / 1'000'000'000, kUiJitterNs * rate / 1'000'000'000);
-            if (movedNs != 0 || clock->agrees(nowNs, heardFrame))
-                clockInDoubt = false;
+            if (movedNs != 0) {
+                const qint64 byFrames = -movedNs * rate / 1'000'000'000;
+                player->moveScheduled(byFrames, kUiJitterNs * rate / 1'000'000'000);
+                m_state.movedFrames += byFrames;
+            }
+            if (movedNs != 0 || clock.agrees(nowNs, heardFrame))
+                m_state.clockInDoubt = false;
             return;
         }
-        clock->noteRendered(nowNs, frame);
-        if (heardInNs < 0 || !clock->isAnchored())
+        clock.noteRendered(nowNs, frame);
+        if (heardInNs < 0 || !clock.isAnchored())
             return;
         // frame is heard at now + heardInNs; the relation puts it at
         // now + (frame - frameAt(now)) / rate: what lies between is how
         // long after the relation's time a frame is heard.
-        const qint64 aheadOfNowNs = (frame - clock->frameAt(nowNs)) * 1'000'000'000 / player->format().sampleRate;
+        const qint64 aheadOfNowNs = (frame - clock.frameAt(nowNs)) * 1'000'000'000 / player->format().sampleRate;
         const qint64 sample = heardInNs - aheadOfNowNs;
-        const qint64 average = measuredHeardAfterNs.load(std::memory_order_relaxed);
+        const qint64 average = m_state.measuredHeardAfterNs;
         // A slow average: one odd report moves it by a sixteenth.
-        measuredHeardAfterNs.store(average == kNotMeasured ? sample : average + (sample - average) / 16,
-                                   std::memory_order_relaxed);
+        m_state.measuredHeardAfterNs = average == kNotMeasured ? sample : average + (sample - average) / 16;
     }
 
-    // Whether the stream, its clock anchored on what is heard, has not
-    // reported for kHeldUpNs by nowNs. With the lock held.
-    bool wasHeldUp(qint64 nowNs) const
+    void publish()
     {
-        return heardClock && clock->isAnchored() && nowNs - lastReport.atNs > kHeldUpNs;
+        m_state.silent = player->isSilent();
+        m_state.hasScheduled = player->hasScheduled();
+        m_state.lateStarts = player->lateStarts();
+        m_state.droppedStarts = player->droppedStarts() + m_droppedWhenHeldUp + m_staleRequests;
+        m_published.store(m_state);
     }
 
-    static constexpr qint64 kNotMeasured = std::numeric_limits<qint64>::min();
-
-    std::unique_ptr<WavePlayer> player;
-    std::unique_ptr<StreamClock> clock;
-    Report lastReport;
-    bool heardClock = false;   // the stream tells when a frame is heard: the clock follows that
-    bool clockInDoubt = false; // the stream was held up, its clock not yet confirmed
-    int droppedWhenHeldUp = 0;
-    std::atomic<qint64> measuredHeardAfterNs{kNotMeasured}; // also read without the lock
+    FeedState m_state; // the stream's thread's (or the UI thread's, with the stream's lock)
+    int m_droppedWhenHeldUp = 0;
+    int m_staleRequests = 0;
+    // A session asks for a click or two a beat, and the stream drains the
+    // queue every cycle (at most ~50 ms): 64 is room for a stall of seconds.
+    RequestQueue<Request, 64> m_requests;
+    PublishedValue<FeedState> m_published{FeedState{}};
 };
 
 // A stream and the feed its thread calls. Made, started and destroyed on
@@ -233,29 +339,37 @@ public:
         OutputFeed &feed = m_open->feed;
         SoundStream &stream = *m_open->stream;
         const WavePlayer::Sound *sound = feed.player->prepare(image); // decoding, if any, outside the lock
-        stream.lock(); // held only to place the start
+        // A stream that writes its output again is locked to place a click
+        // (libpulse's callbacks run with its loop's lock held anyway); any
+        // other is asked through the feed's queue and never waits on this thread.
+        const bool writesAgain = stream.canRewrite();
+        if (writesAgain)
+            stream.lock();
+        const FeedState state = writesAgain ? feed.liveLocked() : feed.published();
         // Also where the stream has not reported for as long: after Brisquet
         // was held up the UI thread may run before the stream's thread does.
-        if (feed.clockInDoubt || feed.wasHeldUp(monotonicNowNs())) {
-            stream.unlock();
+        if (state.clockInDoubt || wasHeldUp(state, monotonicNowNs())) {
+            if (writesAgain)
+                stream.unlock();
             ++m_staleRequests;
             return;
         }
         // On the session's grid; before the stream's clock is anchored, by the stream's report.
-        const qint64 frame = m_grid.place(*feed.clock, dueNs, placementLatencyNs(),
-                                          !feed.clock->isAnchored() && (stream.canRewrite() || feed.lastReport.heardInNs >= 0)
-                                              ? provisionalFrameAt(dueNs)
+        const qint64 frame = m_grid.place(state.clock, dueNs, placementLatencyNs(state),
+                                          !state.clock.isAnchored() && (writesAgain || state.lastReport.heardInNs >= 0)
+                                              ? provisionalFrameAt(state, dueNs, writesAgain)
                                               : StreamClock::kAtOnce);
-        bool started = false;
-        if (stream.canRewrite()) {
+        if (writesAgain) {
             // A frame the stream has already taken is written again.
-            started = feed.player->startEarlier(sound, frame);
-            if (started)
+            if (feed.player->startEarlier(sound, frame))
                 stream.rewriteFrom(frame);
+            else
+                feed.player->schedule(sound, frame);
+            feed.publishLocked();
+            stream.unlock();
+        } else if (!feed.request({sound, frame, state.movedFrames, state.heldUps, false})) {
+            ++m_staleRequests; // the stream's thread has not run for as long as the queue holds
         }
-        if (!started)
-            feed.player->schedule(sound, frame);
-        stream.unlock();
         if (!m_held)
             closeWhenIdle();
     }
@@ -267,16 +381,21 @@ public:
             return;
         OutputFeed &feed = m_open->feed;
         SoundStream &stream = *m_open->stream;
+        if (!stream.canRewrite()) {
+            feed.request({nullptr, 0, 0, 0, true}); // what the stream has taken plays out
+            return;
+        }
         stream.lock();
+        const FeedState &state = feed.liveLocked();
         feed.player->dropScheduled();
-        const qint64 heardNow = feed.clock->frameAt(monotonicNowNs() - heardAfterNs());
+        const qint64 heardNow = state.clock.frameAt(monotonicNowNs() - heardAfterNs(state));
         if (heardNow != StreamClock::kAtOnce) {
-            if (const std::optional<qint64> from = feed.player->firstBegunAfter(heardNow);
-                from && stream.canRewrite()) {
+            if (const std::optional<qint64> from = feed.player->firstBegunAfter(heardNow)) {
                 feed.player->silence();
                 stream.rewriteFrom(*from);
             }
         }
+        feed.publishLocked();
         stream.unlock();
     }
 
@@ -284,19 +403,15 @@ public:
     {
         if (m_state != SoundOutputState::Open)
             return 0;
-        m_open->stream->lock(); // the session's delay may be fixed now, from the stream's last report
-        const qint64 delayNs = heardDelayLockedNs();
-        m_open->stream->unlock();
-        return delayNs;
+        // The session's delay may be fixed now, from the stream's last report.
+        return heardDelayNs(m_open->feed.published());
     }
 
     SoundOutputReport lastReport()
     {
         if (m_state != SoundOutputState::Open)
             return {};
-        m_open->stream->lock();
-        const Report report = m_open->feed.lastReport;
-        m_open->stream->unlock();
+        const Report report = m_open->feed.published().lastReport;
         return {report.atNs, report.frame, report.heardInNs};
     }
 
@@ -306,12 +421,10 @@ public:
         counts.reopens = m_reopens;
         if (m_state != SoundOutputState::Open)
             return counts;
-        const OutputFeed &feed = m_open->feed;
-        m_open->stream->lock();
-        counts.lateStarts = feed.player->lateStarts();
-        counts.reanchors = feed.clock->reanchors();
-        counts.droppedStarts = feed.player->droppedStarts() + m_staleRequests + feed.droppedWhenHeldUp;
-        m_open->stream->unlock();
+        const FeedState state = m_open->feed.published();
+        counts.lateStarts = state.lateStarts;
+        counts.reanchors = state.clock.reanchors();
+        counts.droppedStarts = state.droppedStarts + m_staleRequests;
         return counts;
     }
 
@@ -323,16 +436,15 @@ private:
     // session keeps one grid and one delay for its lights. (A stream that
     // can write its output again is not asked to for a session's clicks: on
     // PulseAudio 16 a click written again while the server changed its
-    // latency was lost or came 124 ms late.) With the lock held.
-    qint64 placementLatencyNs()
+    // latency was lost or came 124 ms late.)
+    qint64 placementLatencyNs(const FeedState &state)
     {
-        const OutputFeed &feed = m_open->feed;
         const SoundStream &stream = *m_open->stream;
-        if (!feed.heardClock)
+        if (!state.heardClock)
             return stream.leadNs() + kUiJitterNs;
         if (m_sessionLatencyNs == 0) {
-            const qint64 heardInNs = feed.lastReport.heardInNs >= 0
-                ? feed.lastReport.heardInNs - (monotonicNowNs() - feed.lastReport.atNs)
+            const qint64 heardInNs = state.lastReport.heardInNs >= 0
+                ? state.lastReport.heardInNs - (monotonicNowNs() - state.lastReport.atNs)
                 : stream.estimatedHeardInNs();
             m_sessionLatencyNs = heardInNs + std::max<qint64>(stream.leadNs(), 0) + kUiJitterNs + kHeadroomNs;
         }
@@ -346,34 +458,36 @@ private:
     // places it as far ahead of the server's reading as the clock would
     // (the heard delay holds the same lead), and never before what is heard
     // now. (A stream that cannot take back what it was given starts a sound
-    // on a frame it has already taken at its next frame.) With the lock held.
-    qint64 provisionalFrameAt(qint64 dueNs)
+    // on a frame it has already taken at its next frame.) A stream that
+    // writes again: with its lock held.
+    qint64 provisionalFrameAt(const FeedState &state, qint64 dueNs, bool writesAgain)
     {
-        const OutputFeed &feed = m_open->feed;
         const SoundStream &stream = *m_open->stream;
-        const qint64 earliest = stream.firstRewritableFrame();
-        if (feed.lastReport.heardInNs < 0)
+        const qint64 earliest = writesAgain ? stream.firstRewritableFrame() : 0;
+        if (state.lastReport.heardInNs < 0)
             return earliest;
-        const qint64 rate = feed.player->format().sampleRate;
-        const qint64 reportHeardAtNs = feed.lastReport.atNs + feed.lastReport.heardInNs;
-        const qint64 wanted = feed.lastReport.frame + (dueNs + heardDelayLockedNs() - reportHeardAtNs) * rate / 1'000'000'000;
-        if (!stream.canRewrite())
+        const qint64 rate = m_open->feed.player->format().sampleRate;
+        const qint64 reportHeardAtNs = state.lastReport.atNs + state.lastReport.heardInNs;
+        const qint64 wanted = state.lastReport.frame + (dueNs + heardDelayNs(state) - reportHeardAtNs) * rate / 1'000'000'000;
+        if (!writesAgain)
             return std::max(earliest, wanted);
-        const qint64 heardNow = feed.lastReport.frame + (monotonicNowNs() - reportHeardAtNs) * rate / 1'000'000'000;
+        const qint64 heardNow = state.lastReport.frame + (monotonicNowNs() - reportHeardAtNs) * rate / 1'000'000'000;
         return std::max(heardNow, wanted);
     }
 
-    // With the lock held (not all streams' locks may be taken twice).
-    qint64 heardDelayLockedNs() { return placementLatencyNs() + heardAfterNs() + m_grid.shiftNs(); }
+    qint64 heardDelayNs(const FeedState &state)
+    {
+        return placementLatencyNs(state) + heardAfterNs(state) + m_grid.shiftNs();
+    }
 
     // How long after the clock's time for a frame it is heard: measured
     // where the stream reports it, estimated where it cannot.
-    qint64 heardAfterNs() const
+    qint64 heardAfterNs(const FeedState &state) const
     {
-        if (m_open->feed.heardClock)
+        if (state.heardClock)
             return 0;
-        const qint64 measured = m_open->feed.measuredHeardAfterNs.load(std::memory_order_relaxed);
-        return measured != OutputFeed::kNotMeasured ? measured : m_open->stream->estimatedHeardInNs();
+        return state.measuredHeardAfterNs != kNotMeasured ? state.measuredHeardAfterNs
+                                                          : m_open->stream->estimatedHeardInNs();
     }
 
     // Whether a stream is open; if none is and none is being opened, asks
@@ -417,16 +531,15 @@ private:
             return opened;
         // The decoded sounds outlive a closed stream unless the format changed.
         const OutputFormat format = opened->stream->format();
+        std::unique_ptr<WavePlayer> player;
         if (m_kept.player && m_kept.player->format().sampleRate == format.sampleRate
             && m_kept.player->format().channels == format.channels) {
-            feed.player = std::move(m_kept.player);
-            feed.player->restartStream();
+            player = std::move(m_kept.player);
+            player->restartStream();
         } else {
-            feed.player = std::make_unique<WavePlayer>(format);
+            player = std::make_unique<WavePlayer>(format);
         }
-        feed.heardClock = opened->stream->tellsHeardTime();
-        feed.clock = std::make_unique<StreamClock>(format.sampleRate, m_kept.driftNsPerS,
-                                                   feed.heardClock ? ClockReports::Heard : ClockReports::Rendered);
+        feed.setUp(std::move(player), m_kept.driftNsPerS, opened->stream->tellsHeardTime());
         opened->stream->start();
         return opened;
     }
@@ -472,7 +585,7 @@ private:
 
     bool isFallback() const
     {
-        return m_state == SoundOutputState::Open && !m_open->feed.heardClock && ownStreamWanted();
+        return m_state == SoundOutputState::Open && !m_open->feed.published().heardClock && ownStreamWanted();
     }
 
     // A session on SDL's output moves to the system's own stream once that
@@ -483,10 +596,7 @@ private:
     {
         if (!m_betterStream || m_state != SoundOutputState::Open)
             return;
-        m_open->stream->lock();
-        const bool clickAhead = m_open->feed.player->hasScheduled();
-        m_open->stream->unlock();
-        if (clickAhead)
+        if (m_open->feed.published().hasScheduled)
             return;
         if (m_retiredStream)
             closeOnWorker(std::move(m_retiredStream));
@@ -513,7 +623,7 @@ private:
         OpenStream *closing = open.release();
         m_worker.start([this, closing] {
             closing->stream.reset(); // no callback runs after this
-            m_kept.driftNsPerS = closing->feed.clock->driftNsPerS();
+            m_kept.driftNsPerS = closing->feed.published().clock.driftNsPerS();
             m_kept.player = std::move(closing->feed.player);
             delete closing;
 #ifdef __GLIBC__
@@ -577,9 +687,7 @@ private:
     {
         if (m_held || m_state != SoundOutputState::Open)
             return;
-        m_open->stream->lock();
-        const bool silent = m_open->feed.player->isSilent();
-        m_open->stream->unlock();
+        const bool silent = m_open->feed.published().silent;
         if (!silent && !m_open->stream->isLost()) {
             closeWhenIdle();
             return;

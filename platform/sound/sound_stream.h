@@ -4,10 +4,12 @@
 // tell when a frame is heard, and SDL's audio output (the fallback on both), which tells
 // only when a frame was rendered.
 //
-// A stream pulls its output from a StreamFeed on its own thread, with its
-// lock held, and then reports the frame that goes with the moment it was
-// called. A stream that can take back what it wrote also writes output
-// again when asked, from the UI thread. A stream is opened, started and
+// A stream pulls its output from a StreamFeed on its own thread and then
+// reports the frame that goes with the moment it was called; the feed takes
+// the UI thread's requests without a lock, so that thread never holds up
+// the stream's. A stream that can take back what it wrote (PulseAudio's,
+// whose client library calls back with its loop's lock held) also writes
+// output again when asked, from the UI thread, with its lock held. A stream is opened, started and
 // destroyed on the sound output's worker thread, one job at a time there,
 // so these may wait on the server; its other calls come from the UI thread
 // and must not. It does not schedule, decode or decide anything: that is
@@ -45,7 +47,8 @@ public:
     virtual OutputFormat format() const = 0;
     // Starts pulling from the feed. Before this, nothing is called.
     virtual void start() = 0;
-    // Keeps the feed's render() and noteTiming() from running meanwhile.
+    // A stream that can write again: keeps the feed's render() and
+    // noteTiming() from running meanwhile. Others have nothing to lock.
     virtual void lock() = 0;
     virtual void unlock() = 0;
     // The server went away or the device was lost: the stream plays nothing more.

@@ -28,7 +28,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
@@ -104,8 +103,10 @@ public:
         pw_thread_loop_unlock(m_loop);
     }
 
-    void lock() override { m_lock.lock(); }
-    void unlock() override { m_lock.unlock(); }
+    // Nothing to lock: the stream cannot write again, and the feed takes
+    // the window's requests without a lock.
+    void lock() override {}
+    void unlock() override {}
     bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
     bool tellsHeardTime() const override { return true; }
     qint64 estimatedHeardInNs() const override
@@ -278,7 +279,6 @@ private:
         if (data.data) {
             const int room = int(data.maxsize / kFrameBytes);
             frames = std::min(room, buffer->requested > 0 ? int(buffer->requested) : self->m_cycleFrames);
-            std::lock_guard<std::mutex> locked(self->m_lock);
             self->m_feed.render(static_cast<float *>(data.data), frames);
             self->m_written += frames;
         }
@@ -303,18 +303,12 @@ private:
         const qint64 heardInNs = timed ? heardInNsFromReport(report) : -1;
         if (heardInNs >= 0)
             self->m_lastHeardInNs.store(heardInNs, std::memory_order_relaxed);
-        {
-            std::lock_guard<std::mutex> locked(self->m_lock);
-            self->m_feed.noteTiming(nowNs, self->m_written, heardInNs);
-        }
+        self->m_feed.noteTiming(nowNs, self->m_written, heardInNs);
         if (!self->m_firstCycleDone.exchange(true, std::memory_order_acq_rel))
             pw_thread_loop_signal(self->m_loop, false); // start() waits for the first
     }
 
     StreamFeed &m_feed;
-    // The feed's: held while it renders or notes timing, and while a click
-    // is placed; never across a call into PipeWire.
-    std::mutex m_lock;
     pw_thread_loop *m_loop = nullptr;
     pw_context *m_context = nullptr;
     pw_core *m_core = nullptr;
@@ -329,7 +323,7 @@ private:
     std::atomic<qint64> m_lastHeardInNs{-1};
     int m_rate = 0; // the graph's (with the loop's lock until open() returns; read-only after)
     int m_cycleFrames = 0; // a cycle at m_rate, where the graph does not say what it wants
-    qint64 m_written = 0; // frames handed to the graph, with m_lock
+    qint64 m_written = 0; // frames handed to the graph; the data thread's
 };
 
 } // namespace

@@ -10,7 +10,8 @@
 // Everything COM runs on the stream's own thread, in the multithreaded
 // apartment, with the "Pro Audio" scheduling class: opening, rendering and
 // closing (the stream is opened and destroyed on the sound output's worker).
-// The window's thread only locks the feed to place a click.
+// The window's thread never waits on this one: it queues its clicks in the
+// feed.
 // The stream is lost at once when the device enumerator tells that the
 // default moved to another device, or that the device in use was removed,
 // disabled or unplugged or mixes in a new format; otherwise when a call
@@ -33,7 +34,6 @@
 #include <atomic>
 #include <algorithm>
 #include <future>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -196,8 +196,10 @@ public:
 
     OutputFormat format() const override { return m_format; }
     void start() override { SetEvent(m_startEvent); }
-    void lock() override { m_lock.lock(); }
-    void unlock() override { m_lock.unlock(); }
+    // Nothing to lock: the stream cannot write again, and the feed takes
+    // the window's requests without a lock.
+    void lock() override {}
+    void unlock() override {}
     bool isLost() const override { return m_lost.load(std::memory_order_relaxed); }
     // What the device's last position said; before its first one, what is
     // kept queued and what the engine says it adds.
@@ -397,11 +399,8 @@ private:
             BYTE *data = nullptr;
             if (FAILED(m_renderClient->GetBuffer(UINT32(frames), &data)))
                 return false;
-            {
-                std::lock_guard<std::mutex> locked(m_lock);
-                m_feed.render(reinterpret_cast<float *>(data), frames);
-                m_written += frames;
-            }
+            m_feed.render(reinterpret_cast<float *>(data), frames);
+            m_written += frames;
             if (FAILED(m_renderClient->ReleaseBuffer(UINT32(frames), 0)))
                 return false;
         }
@@ -419,15 +418,11 @@ private:
         const qint64 heardInNs = heardInNsFromPosition(reading, m_format.sampleRate, m_written);
         if (heardInNs >= 0)
             m_lastHeardInNs.store(heardInNs, std::memory_order_relaxed);
-        std::lock_guard<std::mutex> locked(m_lock);
         m_feed.noteTiming(nowNs, m_written, heardInNs);
         return true;
     }
 
     StreamFeed &m_feed;
-    // The feed's: held while it renders or notes timing, and while a click is
-    // placed; never across a call into the audio engine.
-    std::mutex m_lock;
     std::thread m_thread;
     // The stream's own, not open()'s: its thread may still be inside
     // set_value() when open() has its answer and returns.
@@ -456,7 +451,7 @@ private:
     IAudioRenderClient *m_renderClient = nullptr;
     IAudioClock *m_clock = nullptr;
     HANDLE m_wakeEvent = nullptr;
-    qint64 m_written = 0; // frames handed to the device, with the lock
+    qint64 m_written = 0; // frames handed to the device; the stream's thread's
 };
 
 } // namespace
