@@ -17,8 +17,9 @@
 
 // The player behind the device: decoded sounds, the one that plays and the
 // ones scheduled to start. prepare() runs on the UI thread; start(),
-// schedule() and render() must not run at the same time (the device lock
-// keeps them apart), prepare() may run alongside render().
+// schedule() and render() must not run at the same time (the sound output
+// calls them all on the stream's thread, or with the stream's lock held),
+// prepare() may run alongside render().
 class WavePlayer
 {
 public:
