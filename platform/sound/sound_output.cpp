@@ -329,7 +329,7 @@ public:
         if (!ensureOpen()) {
             // Placed once the stream opens, if still in time.
             if (m_state == SoundOutputState::Opening)
-                m_waiting = Request{image, dueNs};
+                m_waiting = WaitingSound{image, dueNs};
             return;
         }
         if (m_held && monotonicNowNs() - dueNs > kMostLateNs) {
@@ -565,7 +565,7 @@ private:
         }
         use(std::move(opened));
         if (m_waiting) {
-            const Request waiting = *std::exchange(m_waiting, std::nullopt);
+            const WaitingSound waiting = *std::exchange(m_waiting, std::nullopt);
             play(waiting.image, waiting.dueNs);
         }
         if (!m_held)
@@ -647,15 +647,18 @@ private:
     // While a session holds the output and no stream is open, or only SDL's
     // where the system's own is wanted, one is tried every second, so the
     // clicks come back with the server. The system's own stream needs no timer.
+    // Nothing to retry: no session, or one on the system's own stream.
+    bool hasBestStream() const { return !m_held || (m_state == SoundOutputState::Open && !isFallback()); }
+
     void retryUntilBestOpen()
     {
-        if (!m_held || (m_state == SoundOutputState::Open && !isFallback()))
+        if (hasBestStream())
             return;
         if (!m_retry) {
             m_retry = new QTimer(QCoreApplication::instance());
             m_retry->setInterval(kRetryMs);
             QObject::connect(m_retry, &QTimer::timeout, [this] {
-                if (!m_held || (m_state == SoundOutputState::Open && !isFallback())) {
+                if (hasBestStream()) {
                     m_retry->stop();
                     return;
                 }
@@ -701,12 +704,12 @@ private:
     std::unique_ptr<OpenStream> m_open;          // while Open
     std::unique_ptr<OpenStream> m_betterStream;  // the system's own, opened for a session on SDL's
     std::unique_ptr<OpenStream> m_retiredStream; // SDL's, playing out after the session moved on
-    struct Request
+    struct WaitingSound
     {
         QByteArray image;
         qint64 dueNs = 0;
     };
-    std::optional<Request> m_waiting; // the last sound asked for while the stream opens
+    std::optional<WaitingSound> m_waiting; // the last sound asked for while the stream opens
     int m_reopens = 0;
     SessionGrid m_grid;
     qint64 m_sessionLatencyNs = 0; // on a clock of what is heard, fixed at a session's first click; 0 before
